@@ -1,0 +1,94 @@
+// The palette file's layout, the buffers it is read into, and the three
+// steps of a conversion: read a palette, name its listing, write the listing.
+#ifndef HUEMILL_PALETTE_HPP
+#define HUEMILL_PALETTE_HPP
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace huemill {
+
+// A palette file: a 23-byte header whose byte 22 is the entry count, then
+// 16-byte records of red, green and blue as little-endian 32-bit values
+// (and 4 bytes nothing reads).
+constexpr std::size_t header_size = 23;
+constexpr std::size_t entry_count_offset = 22;
+constexpr std::size_t record_size = 16;
+constexpr std::size_t record_area_size = 4096;
+constexpr std::size_t max_entry_count = 255;
+
+// The file's bytes 0 to 22.
+using HeaderBlock = std::array<unsigned char, header_size>;
+
+// The file's bytes from 23 on: byte j of the area is the file's byte 23 + j.
+using RecordArea = std::array<unsigned char, record_area_size>;
+
+// The longest listing: the declaration line, 255 record lines of three
+// 8-digit values, and the closing line end.
+constexpr std::string_view declaration_line = "const unsigned short master_Palette[256]={\n";
+constexpr std::size_t max_record_line_size = std::string_view("\nr: , g: , b: ").size() + 3 * 8;
+constexpr std::size_t listing_capacity =
+    declaration_line.size() + max_entry_count * max_record_line_size + 1;
+
+// Room for one listing's text, formatted before it is written.
+using ListingText = std::array<char, listing_capacity>;
+
+// What reading one palette file gave: error is 0 and entry_count is the
+// header's byte 22, or error is the errno of the failure.
+struct ReadResult {
+    int error;
+    unsigned entry_count;
+};
+
+// The little-endian 32-bit value at offset in the record area, assembled
+// byte by byte so that the host's own byte order never matters.
+inline std::uint32_t little_endian_at(const RecordArea& records, std::size_t offset) {
+    return std::uint32_t{records[offset]} | std::uint32_t{records[offset + 1]} << 8U |
+           std::uint32_t{records[offset + 2]} << 16U | std::uint32_t{records[offset + 3]} << 24U;
+}
+
+// Record k's red, green and blue values, for k below 256.
+inline std::uint32_t record_red(const RecordArea& records, std::size_t k) {
+    return little_endian_at(records, k * record_size);
+}
+inline std::uint32_t record_green(const RecordArea& records, std::size_t k) {
+    return little_endian_at(records, k * record_size + 4);
+}
+inline std::uint32_t record_blue(const RecordArea& records, std::size_t k) {
+    return little_endian_at(records, k * record_size + 8);
+}
+
+// errno after a failed call, or EIO where the C library left it unset, so
+// that a failure is never mistaken for success.
+int failure_errno();
+
+// Reads the palette file at path into header and records, which then hold
+// the file's first 23 + 4096 bytes, zero wherever the file ends sooner.
+// Reads sequentially, so pipes and devices work, and never more than those
+// bytes, so a huge file costs what a small one does. On failure header and
+// records are left as they were.
+ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& records);
+
+// Puts into listing the name of the listing for argument: the folder part
+// (up to and including the last '/' or '\') unchanged, then the file name's
+// stem (up to its first '.' that is not its first character), then ".pal.c".
+// Reuses listing's storage, so a run allocates only when a name grows.
+void listing_name(std::string_view argument, std::string& listing);
+
+// Formats the listing of the first entry_count records (at most 255) into
+// text and returns its length in bytes.
+std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text);
+
+// Formats the listing into text and writes it to file with one write.
+// Returns 0, or the errno of a write that failed. The caller still flushes
+// and closes file, which can fail too.
+int write_listing(std::FILE* file, unsigned entry_count, const RecordArea& records,
+                  ListingText& text);
+
+}  // namespace huemill
+
+#endif
