@@ -1,0 +1,221 @@
+// huemill run as a program, in a fresh folder: exit status, standard output,
+// standard error, and every file it leaves behind.
+#include <cerrno>
+#include <cstring>
+
+#include "support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using huemill_test::declaration;
+using huemill_test::palette_bytes;
+using huemill_test::read_file;
+using huemill_test::write_file;
+using Files = std::set<std::string>;
+
+std::string message(const std::string& name, int error) {
+    return "huemill: " + name + ": " + std::strerror(error) + "\n";
+}
+
+#ifdef _WIN32
+const std::string usage = "\r\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\r\n";
+#else
+const std::string usage = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
+#endif
+
+const std::string sky = palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x10, 0x0}});
+const std::string sky_listing = declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
+
+using Cli = huemill_test::ScratchFolder;
+
+TEST_F(Cli, NoArgumentsPrintsUsageOnlyAndExits2) {
+    const auto run = huemill({});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, usage);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(files_left(), Files{});
+}
+
+TEST_F(Cli, ConvertsEveryArgumentBesideItAndExits0) {
+    fs::create_directories("art");
+    write_file("a.pal", sky);
+    write_file("art/b.act", palette_bytes(0, {}));
+    write_file("c", palette_bytes(1, {{1, 2, 3}}));
+    const auto run = huemill({"a.pal", "art/b.act", "c"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_file("a.pal.c"), sky_listing);
+    EXPECT_EQ(read_file("art/b.pal.c"), declaration + "\n");
+    EXPECT_EQ(read_file("c.pal.c"), declaration + "\nr: 1, g: 2, b: 3\n");
+    EXPECT_EQ(files_left(),
+              (Files{"a.pal", "a.pal.c", "art", "art/b.act", "art/b.pal.c", "c", "c.pal.c"}));
+}
+
+TEST_F(Cli, ListingStaysInTheArgumentsFolder) {
+    fs::create_directories("sub.d");
+    fs::create_directories("deep/er");
+    write_file("sub.d/sky.pal", sky);
+    write_file("deep/sky.pal", sky);
+    write_file(".hidden.pal", sky);
+    fs::current_path("deep/er");
+    const auto run = huemill({"../../sub.d/sky.pal", "./../sky.pal", "../../.hidden.pal"});
+    fs::current_path("../..");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("sub.d/sky.pal.c"), sky_listing);
+    EXPECT_EQ(read_file("deep/sky.pal.c"), sky_listing);
+    EXPECT_EQ(read_file(".hidden.pal.c"), sky_listing);
+    EXPECT_EQ(files_left(),
+              (Files{".hidden.pal", ".hidden.pal.c", "deep", "deep/er", "deep/sky.pal",
+                     "deep/sky.pal.c", "sub.d", "sub.d/sky.pal", "sub.d/sky.pal.c"}));
+}
+
+TEST_F(Cli, MissingInputEndsTheRunWithOneMessage) {
+    write_file("a.pal", sky);
+    write_file("c.pal", sky);
+    const auto run = huemill({"a.pal", "missing.pal", "c.pal"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, message("missing.pal", ENOENT));
+    EXPECT_EQ(read_file("a.pal.c"), sky_listing);
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "c.pal"}));
+}
+
+TEST_F(Cli, WildcardIsAFileNameNotAPattern) {
+    write_file("a.pal", sky);
+    const auto missing = huemill({"*.pal"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, message("*.pal", ENOENT));
+    EXPECT_EQ(files_left(), Files{"a.pal"});
+#ifndef _WIN32  // '*' cannot be part of a Windows file name
+    write_file("*.pal", sky);
+    EXPECT_EQ(huemill({"*.pal"}).status, 0);
+    EXPECT_EQ(files_left(), (Files{"*.pal", "*.pal.c", "a.pal"}));
+#endif
+}
+
+TEST_F(Cli, DashIsAFileNamedDash) {
+    write_file("-", sky);
+    EXPECT_EQ(huemill({"-"}).status, 0);
+    EXPECT_EQ(read_file("-.pal.c"), sky_listing);
+}
+
+TEST_F(Cli, DirectoryAsInputIsAReadFailure) {
+    write_file("a.pal", sky);
+    fs::create_directory("folder.pal");
+    const auto run = huemill({"a.pal", "folder.pal", "a.pal"});
+    EXPECT_EQ(run.status, 1);
+#ifdef _WIN32
+    EXPECT_EQ(run.err, message("folder.pal", EACCES));
+#else
+    EXPECT_EQ(run.err, message("folder.pal", EISDIR));
+#endif
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "folder.pal"}));
+}
+
+TEST_F(Cli, ListingThatCannotBeCreatedEndsTheRun) {
+    write_file("a.pal", sky);
+    write_file("b.pal", sky);
+    fs::create_directory("b.pal.c");
+    const auto run = huemill({"a.pal", "b.pal", "a.pal"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("huemill: b.pal.c: "), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "b.pal", "b.pal.c"}));
+}
+
+TEST_F(Cli, LaterFilesNeverSeeEarlierBytes) {
+    std::vector<huemill_test::Rgb> full(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU});
+    write_file("full.pal", palette_bytes(255, full));
+    write_file("few.pal", palette_bytes(3, {{1, 2, 3}}));
+    write_file("tiny.pal", std::string(10, 'x'));
+    const auto run = huemill({"full.pal", "few.pal", "tiny.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("few.pal.c"),
+              declaration + "\nr: 1, g: 2, b: 3\nr: 0, g: 0, b: 0\nr: 0, g: 0, b: 0\n");
+    EXPECT_EQ(read_file("tiny.pal.c"), declaration + "\n");
+}
+
+TEST_F(Cli, ExistingListingIsReplacedWhole) {
+    write_file("sky.pal", palette_bytes(0, {}));
+    write_file("sky.pal.c", std::string(20000, 'z'));
+    EXPECT_EQ(huemill({"sky.pal"}).status, 0);
+    EXPECT_EQ(read_file("sky.pal.c"), declaration + "\n");
+}
+
+TEST_F(Cli, InputNamedLikeItsListingIsReplacedByIt) {
+    write_file("sky.pal.c", sky);
+    EXPECT_EQ(huemill({"sky.pal.c"}).status, 0);
+    EXPECT_EQ(read_file("sky.pal.c"), sky_listing);
+    EXPECT_EQ(files_left(), Files{"sky.pal.c"});
+}
+
+TEST_F(Cli, SameListingNameTwiceKeepsTheLaterOne) {
+    write_file("sky.pal", sky);
+    write_file("sky.act", palette_bytes(1, {{9, 9, 9}}));
+    EXPECT_EQ(huemill({"sky.pal", "sky.act"}).status, 0);
+    EXPECT_EQ(read_file("sky.pal.c"), declaration + "\nr: 9, g: 9, b: 9\n");
+}
+
+TEST_F(Cli, LongPathsHaveNoFixedLimit) {
+    std::string folder;
+    for (int i = 0; i < 40; ++i) {
+        folder += "folder" + std::to_string(i) + "/";
+    }
+    fs::create_directories(folder);
+    const std::string input = folder + "sky.pal";
+    ASSERT_GT(input.size(), 300U);
+    write_file(input, sky);
+    const auto run = huemill({input});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(folder + "sky.pal.c"), sky_listing);
+}
+
+#ifndef _WIN32
+TEST_F(Cli, NameTheSystemRefusesIsReportedNotTruncated) {
+    const std::string longest(249, 'n');  // 249 + ".pal.c" is 255, the limit
+    write_file(longest + ".x", sky);
+    write_file(longest + "n.x", sky);
+    const auto run = huemill({longest + ".x", longest + "n.x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, message(longest + "n.pal.c", ENAMETOOLONG));
+    EXPECT_EQ(read_file(longest + ".pal.c"), sky_listing);
+    EXPECT_EQ(files_left().size(), 3U);
+}
+
+TEST_F(Cli, FailedWriteRemovesTheListingAndEndsTheRun) {
+    write_file("a.pal", sky);
+    write_file("b.pal", sky);
+    write_file("c.pal", sky);
+    fs::create_symlink("/dev/full", "b.pal.c");
+    const auto run = huemill({"a.pal", "b.pal", "c.pal"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, message("b.pal.c", ENOSPC));
+    EXPECT_EQ(read_file("a.pal.c"), sky_listing);
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "b.pal", "c.pal"}));
+}
+
+TEST_F(Cli, EndlessInputIsReadOnlyAsFarAsAPaletteGoes) {
+    fs::create_symlink("/dev/zero", "zero.pal");
+    const auto run = huemill({"zero.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("zero.pal.c"), declaration + "\n");
+}
+#endif
+
+TEST_F(Cli, ManyFilesInOneRun) {
+    std::vector<std::string> args;
+    for (int i = 0; i < 600; ++i) {
+        args.push_back("p" + std::to_string(i) + ".pal");
+        write_file(args.back(), palette_bytes(1, {{static_cast<std::uint32_t>(i), 0, 0}}));
+    }
+    const auto run = huemill(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(files_left().size(), 1200U);
+    EXPECT_EQ(read_file("p599.pal.c"), declaration + "\nr: 257, g: 0, b: 0\n");
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// The palette reader on real files: where the entry count and the records
+// come from, and what a short, long or unreadable file gives.
+#include <cerrno>
+
+#include "palette.hpp"
+#include "support.hpp"
+
+namespace {
+
+using huemill::HeaderBlock;
+using huemill::RecordArea;
+using huemill_test::palette_bytes;
+using huemill_test::write_file;
+
+class Reader : public huemill_test::ScratchFolder {
+protected:
+    HeaderBlock header{};
+    RecordArea records{};
+
+    huemill::ReadResult read(const std::string& bytes) {
+        write_file("in.pal", bytes);
+        return huemill::read_palette("in.pal", header, records);
+    }
+};
+
+TEST_F(Reader, CountIsByte22AndRecordsStartAtOddOffset23) {
+    std::string bytes(40, '\0');
+    bytes[22] = 0x00;
+    bytes[23] = 0x01;
+    const auto result = read(bytes);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.entry_count, 0U);
+    EXPECT_EQ(huemill::record_red(records, 0), 1U);
+
+    std::vector<huemill_test::Rgb> sixteen;
+    for (std::uint32_t k = 0; k < 16; ++k) {
+        sixteen.push_back({0x01020304U * (k + 1), k, 0xFFFFFFFFU - k});
+    }
+    const auto full = read(palette_bytes(0x10, sixteen));
+    EXPECT_EQ(full.entry_count, 16U);
+    for (std::size_t k = 0; k < 16; ++k) {
+        EXPECT_EQ(huemill::record_red(records, k), sixteen[k][0]) << "record " << k;
+        EXPECT_EQ(huemill::record_green(records, k), sixteen[k][1]) << "record " << k;
+        EXPECT_EQ(huemill::record_blue(records, k), sixteen[k][2]) << "record " << k;
+    }
+}
+
+TEST_F(Reader, EntryCountAbove127IsNotSignExtended) {
+    EXPECT_EQ(read(palette_bytes(255, {})).entry_count, 255U);
+    EXPECT_EQ(read(palette_bytes(128, {})).entry_count, 128U);
+}
+
+TEST_F(Reader, ShortFilesReadAsZerosNotStaleBytes) {
+    for (const std::size_t size : {0U, 1U, 22U, 23U, 24U, 23U + 16, 23U + 20}) {
+        header.fill(0xAA);
+        records.fill(0xAA);
+        const std::string bytes = palette_bytes(7, {{1, 2, 3}, {4, 5, 6}}).substr(0, size);
+        const auto result = read(bytes);
+        ASSERT_EQ(result.error, 0) << size << " bytes";
+        EXPECT_EQ(result.entry_count, size > 22 ? 7U : 0U) << size << " bytes";
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const std::size_t offset = 23 + i;
+            const unsigned char expected =
+                offset < size ? static_cast<unsigned char>(bytes[offset]) : 0;
+            ASSERT_EQ(records[i], expected) << size << " bytes, record area byte " << i;
+        }
+    }
+}
+
+TEST_F(Reader, LongFileFillsTheRecordAreaAndNoMore) {
+    std::string bytes(23 + 4096 + 100, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 % 251);
+    }
+    ASSERT_EQ(read(bytes).error, 0);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        ASSERT_EQ(records[i], static_cast<unsigned char>(bytes[23 + i])) << "byte " << i;
+    }
+}
+
+TEST_F(Reader, ControlBytesAreDataNotTextMarkers) {
+    // 0x1A ends a text-mode read on Windows; CR LF would become LF.
+    const std::string bytes =
+        palette_bytes(2, {{0x0A0D1A00U, 0x1A1A1A1AU, 0x0D0A0D0AU}, {0x1A, 0x0D, 0x0A}});
+    const auto result = read(bytes);
+    ASSERT_EQ(result.entry_count, 2U);
+    EXPECT_EQ(huemill::record_red(records, 0), 0x0A0D1A00U);
+    EXPECT_EQ(huemill::record_green(records, 0), 0x1A1A1A1AU);
+    EXPECT_EQ(huemill::record_blue(records, 0), 0x0D0A0D0AU);
+    EXPECT_EQ(huemill::record_blue(records, 1), 0x0AU);
+}
+
+TEST_F(Reader, UnreadableInputReportsErrnoAndLeavesBuffersAlone) {
+    header.fill(0xAA);
+    records.fill(0xAA);
+    const auto missing = huemill::read_palette("missing.pal", header, records);
+    EXPECT_EQ(missing.error, ENOENT);
+
+    std::filesystem::create_directory("folder.pal");
+    const auto folder = huemill::read_palette("folder.pal", header, records);
+    EXPECT_NE(folder.error, 0);
+
+    EXPECT_EQ(header[22], 0xAA);
+    EXPECT_EQ(records[4095], 0xAA);
+}
+
+}  // namespace

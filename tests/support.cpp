@@ -1,0 +1,168 @@
+#include "support.hpp"
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+extern char** environ;
+#endif
+
+namespace fs = std::filesystem;
+
+namespace huemill_test {
+
+std::string palette_bytes(unsigned entry_count, const std::vector<Rgb>& records) {
+    std::string bytes(22, 'H');
+    bytes += static_cast<char>(entry_count);
+    for (const Rgb& record : records) {
+        for (std::uint32_t value : {record[0], record[1], record[2], 0xEEEEEEEEU}) {
+            for (int shift = 0; shift < 32; shift += 8) {
+                bytes += static_cast<char>((value >> shift) & 0xFFU);
+            }
+        }
+    }
+    return bytes;
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good()) << "cannot write " << path;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+void ScratchFolder::SetUp() {
+    std::random_device entropy;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    root_ = fs::temp_directory_path() /
+            ("huemill-test-" + std::to_string(entropy()) + "-" + std::to_string(now));
+    fs::create_directories(root_ / "work");
+    previous_directory_ = fs::current_path();
+    fs::current_path(root_ / "work");
+}
+
+void ScratchFolder::TearDown() {
+    fs::current_path(previous_directory_);
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::set<std::string> ScratchFolder::files_left() const {
+    std::set<std::string> names;
+    const fs::path work = root_ / "work";
+    for (const auto& entry : fs::recursive_directory_iterator(work)) {
+        names.insert(entry.path().lexically_relative(work).generic_string());
+    }
+    return names;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// Quotes one argument so that the C runtime's command-line parser gives it
+// back unchanged.
+std::string quoted(const std::string& arg) {
+    std::string result = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        result.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        result += c;
+    }
+    result.append(backslashes * 2, '\\');
+    return result + "\"";
+}
+
+HANDLE inheritable_output(const fs::path& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    return CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult ScratchFolder::huemill(const std::vector<std::string>& args) const {
+    std::string command_line = quoted(HUEMILL_PROGRAM);
+    for (const std::string& arg : args) {
+        command_line += " " + quoted(arg);
+    }
+    HANDLE out = inheritable_output(root_ / "stdout");
+    HANDLE err = inheritable_output(root_ / "stderr");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << command_line;
+        return {-1, "", ""};
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return {static_cast<int>(status), read_file(root_ / "stdout"), read_file(root_ / "stderr")};
+}
+
+#else
+
+RunResult ScratchFolder::huemill(const std::vector<std::string>& args) const {
+    std::string program = HUEMILL_PROGRAM;
+    std::vector<char*> argv{program.data()};
+    std::vector<std::string> arg_copies(args);
+    for (std::string& arg : arg_copies) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const std::string out_path = (root_ / "stdout").string();
+    const std::string err_path = (root_ / "stderr").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t child = 0;
+    const int spawn_error =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawn_error != 0) {
+        ADD_FAILURE() << "cannot start " << program;
+        return {-1, "", ""};
+    }
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    const int status =
+        WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return {status, read_file(out_path), read_file(err_path)};
+}
+
+#endif
+
+}  // namespace huemill_test

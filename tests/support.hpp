@@ -1,0 +1,58 @@
+// Helpers for huemill's tests: palette bytes, scratch folders, and running
+// the built program with its output captured.
+#ifndef HUEMILL_TESTS_SUPPORT_HPP
+#define HUEMILL_TESTS_SUPPORT_HPP
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace huemill_test {
+
+using Rgb = std::array<std::uint32_t, 3>;
+
+// The bytes of a palette file: a header of filler bytes with entry_count at
+// byte 22, then one 16-byte record per entry of records (the fourth value of
+// each filled with 0xEE).
+std::string palette_bytes(unsigned entry_count, const std::vector<Rgb>& records);
+
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+std::string read_file(const std::filesystem::path& path);
+
+// The declaration line every listing opens with.
+inline const std::string declaration = "const unsigned short master_Palette[256]={\n";
+
+// What one run of huemill did.
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// A test in a fresh, empty folder of its own that is the current directory
+// while the test runs, and is removed with everything in it afterwards.
+class ScratchFolder : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the built huemill with args in the scratch folder.
+    RunResult huemill(const std::vector<std::string>& args) const;
+
+    // Every file, folder and link now in the scratch folder, as relative
+    // paths with '/' between folders.
+    std::set<std::string> files_left() const;
+
+private:
+    std::filesystem::path root_;  // holds the folder and the captured output
+    std::filesystem::path previous_directory_;
+};
+
+}  // namespace huemill_test
+
+#endif

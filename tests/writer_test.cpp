@@ -1,0 +1,95 @@
+// The listing writer and the listing name, on in-memory bytes.
+#include <cerrno>
+#include <cstdio>
+
+#include "palette.hpp"
+#include "support.hpp"
+
+namespace {
+
+using huemill_test::declaration;
+
+// Lays out records in a record area the way a palette file holds them.
+huemill::RecordArea area_of(const std::vector<huemill_test::Rgb>& records) {
+    const std::string bytes = huemill_test::palette_bytes(0, records).substr(23);
+    huemill::RecordArea area{};
+    std::copy(bytes.begin(), bytes.end(), area.begin());
+    return area;
+}
+
+std::string listing_of(unsigned entry_count, const huemill::RecordArea& area) {
+    huemill::ListingText text;
+    const std::size_t size = huemill::format_listing(entry_count, area, text);
+    return std::string(text.data(), size);
+}
+
+TEST(ListingText, NoEntriesIsDeclarationAndClosingLineEnd) {
+    const std::string listing = listing_of(0, area_of({{1, 2, 3}}));
+    EXPECT_EQ(listing, "const unsigned short master_Palette[256]={\n\n");
+    EXPECT_EQ(listing.size(), 44U);
+}
+
+TEST(ListingText, RecordLinesAreUpperHexWithoutLeadingZeros) {
+    EXPECT_EQ(listing_of(1, area_of({{31, 0, 171}})), declaration + "\nr: 1F, g: 0, b: AB\n");
+    EXPECT_EQ(listing_of(2, area_of({{0x10, 0xF00, 0xABCDEF}, {0x100000, 0x7, 0x0}})),
+              declaration + "\nr: 10, g: F00, b: ABCDEF\nr: 100000, g: 7, b: 0\n");
+}
+
+TEST(ListingText, HighBitValuesAreUnsignedNeverNegative) {
+    EXPECT_EQ(listing_of(1, area_of({{0xFFFFFFFFU, 0x80000000U, 0xDEADBEEFU}})),
+              declaration + "\nr: FFFFFFFF, g: 80000000, b: DEADBEEF\n");
+}
+
+TEST(ListingText, ListsExactlyEntryCountRecords) {
+    const auto area = area_of({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
+    EXPECT_EQ(listing_of(2, area), declaration + "\nr: 1, g: 1, b: 1\nr: 2, g: 2, b: 2\n");
+}
+
+TEST(ListingText, LargestListingFillsItsBufferExactly) {
+    const std::vector<huemill_test::Rgb> widest(255, {0xFFFFFFFFU, 0xFFFFFFFFU, 0xFFFFFFFFU});
+    std::string expected = declaration;
+    for (int k = 0; k < 255; ++k) {
+        expected += "\nr: FFFFFFFF, g: FFFFFFFF, b: FFFFFFFF";
+    }
+    expected += "\n";
+    const std::string listing = listing_of(255, area_of(widest));
+    EXPECT_EQ(listing, expected);
+    EXPECT_EQ(listing.size(), huemill::listing_capacity);
+}
+
+#ifndef _WIN32
+TEST(ListingFile, FailedWriteReportsTheSystemError) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    huemill::ListingText text;
+    EXPECT_EQ(huemill::write_listing(full, 0, huemill::RecordArea{}, text), ENOSPC);
+    std::fclose(full);
+}
+#endif
+
+TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"sky.pal", "sky.pal.c"},
+        {"sky.act", "sky.pal.c"},
+        {"sky.old.pal", "sky.pal.c"},
+        {"art/sky.pal", "art/sky.pal.c"},
+        {"sub.d/sky.pal", "sub.d/sky.pal.c"},
+        {"sky", "sky.pal.c"},
+        {"./sky.pal", "./sky.pal.c"},
+        {"../sky.pal", "../sky.pal.c"},
+        {".hidden.pal", ".hidden.pal.c"},
+        {"sky.pal.c", "sky.pal.c"},
+        {"art\\sky.pal", "art\\sky.pal.c"},
+        {"a.b\\c.d/sky.x", "a.b\\c.d/sky.pal.c"},
+        {"C:\\art.old\\sky", "C:\\art.old\\sky.pal.c"},
+        {"/abs/.pal", "/abs/.pal.pal.c"},
+    };
+    std::string listing = "previous name, longer than any above";
+    for (const auto& [argument, expected] : cases) {
+        huemill::listing_name(argument, listing);
+        EXPECT_EQ(listing, expected) << "argument " << argument;
+    }
+}
+
+}  // namespace
