@@ -1,6 +1,7 @@
 #include "support.hpp"
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -99,7 +100,8 @@ HANDLE inheritable_output(const fs::path& path) {
 
 }  // namespace
 
-RunResult ScratchFolder::huemill(const std::vector<std::string>& args) const {
+RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& /*launcher*/) const {
     std::string command_line = quoted(HUEMILL_PROGRAM);
     for (const std::string& arg : args) {
         command_line += " " + quoted(arg);
@@ -131,12 +133,20 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args) const {
 
 #else
 
-RunResult ScratchFolder::huemill(const std::vector<std::string>& args) const {
-    std::string program = HUEMILL_PROGRAM;
-    std::vector<char*> argv{program.data()};
-    std::vector<std::string> arg_copies(args);
-    for (std::string& arg : arg_copies) {
-        argv.push_back(arg.data());
+RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& launcher) const {
+    std::vector<std::string> command(launcher);
+    if (const char* wrapper = std::getenv("HUEMILL_TEST_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;) {
+            command.push_back(word);
+        }
+    }
+    command.push_back(HUEMILL_PROGRAM);
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : command) {
+        argv.push_back(word.data());
     }
     argv.push_back(nullptr);
     const std::string out_path = (root_ / "stdout").string();
@@ -149,11 +159,10 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args) const {
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     pid_t child = 0;
-    const int spawn_error =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawn_error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawn_error != 0) {
-        ADD_FAILURE() << "cannot start " << program;
+        ADD_FAILURE() << "cannot start " << argv[0];
         return {-1, "", ""};
     }
     int wait_status = 0;

@@ -41,8 +41,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs the built huemill with args in the scratch folder.
-    RunResult huemill(const std::vector<std::string>& args) const;
+    // Runs the built huemill with args in the scratch folder. On POSIX
+    // systems it is started through launcher (a command and its arguments)
+    // where one is given, and through the command in the environment
+    // variable HUEMILL_TEST_WRAPPER (valgrind, say) where that is set.
+    RunResult huemill(const std::vector<std::string>& args,
+                      const std::vector<std::string>& launcher = {}) const;
 
     // Every file, folder and link now in the scratch folder, as relative
     // paths with '/' between folders.

@@ -1,0 +1,154 @@
+// huemill given hostile input and hostile places: it must never crash,
+// read stale or unset memory, lose a listing or leave a partial one.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "support.hpp"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using huemill_test::declaration;
+using huemill_test::palette_bytes;
+using huemill_test::read_file;
+using huemill_test::write_file;
+using Files = std::set<std::string>;
+using Hostile = huemill_test::ScratchFolder;
+
+std::string message(const std::string& name, int error) {
+    return "huemill: " + name + ": " + std::strerror(error) + "\n";
+}
+
+// The listing text for the little-endian values in bytes, worked out here
+// byte by byte rather than by the code under test.
+std::string expected_listing(const std::string& bytes) {
+    const auto byte = [&](std::size_t i) -> std::uint32_t {
+        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+    };
+    std::string text = declaration;
+    const std::size_t count = byte(22);
+    for (std::size_t k = 0; k < count; ++k) {
+        std::uint32_t rgb[3];
+        for (std::size_t c = 0; c < 3; ++c) {
+            const std::size_t at = 23 + 16 * k + 4 * c;
+            rgb[c] = byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 | byte(at + 3) << 24;
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, "\nr: %X, g: %X, b: %X", rgb[0], rgb[1], rgb[2]);
+        text += line;
+    }
+    return text + "\n";
+}
+
+std::string pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 131 + 7) % 256);
+    }
+    return bytes;
+}
+
+TEST_F(Hostile, BoundarySizesAfterAFullPaletteListNoStaleBytes) {
+    const std::vector<huemill_test::Rgb> full(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU});
+    write_file("full.pal", palette_bytes(255, full));
+    const std::string nine_of_one = palette_bytes(9, {{1, 2, 3}}) + "\x07\x07\x07";
+    write_file("claims.pal", nine_of_one);
+    write_file("empty.pal", "");
+    write_file("b22.pal", pattern(22));
+    std::string b23 = pattern(23), b24 = pattern(24);
+    b23[22] = b24[22] = 3;
+    write_file("b23.pal", b23);
+    write_file("b24.pal", b24);
+    const auto run = huemill({"full.pal", "claims.pal", "full.pal", "empty.pal", "full.pal",
+                              "b22.pal", "full.pal", "b23.pal", "full.pal", "b24.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_file("claims.pal.c"), expected_listing(nine_of_one));
+    EXPECT_EQ(read_file("empty.pal.c"), declaration + "\n");
+    EXPECT_EQ(read_file("b22.pal.c"), declaration + "\n");
+    EXPECT_EQ(read_file("b23.pal.c"),
+              declaration + "\nr: 0, g: 0, b: 0\nr: 0, g: 0, b: 0\nr: 0, g: 0, b: 0\n");
+    EXPECT_EQ(read_file("b24.pal.c"), expected_listing(b24));
+    EXPECT_EQ(read_file("full.pal.c"), expected_listing(palette_bytes(255, full)));
+}
+
+TEST_F(Hostile, LongFileListsOnlyItsFirstRecords) {
+    std::string bytes = pattern(23 + 4096 + 5000);
+    bytes[22] = static_cast<char>(255);
+    write_file("long.pal", bytes);
+    const auto run = huemill({"long.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("long.pal.c"), expected_listing(bytes.substr(0, 23 + 4096)));
+}
+
+TEST_F(Hostile, NamesWithSpacesAndNonAsciiCharacters) {
+    const std::string name = "my sky \xC3\xA9t\xC3\xA9 \xE2\x98\x80";  // "my sky été ☀" in UTF-8
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows passes arguments in its ANSI code page, not UTF-8";
+#endif
+    const std::string bytes = palette_bytes(1, {{0xC0FFEE, 0, 1}});
+    write_file(fs::u8path(name + ".pal"), bytes);
+    const auto run = huemill({name + ".pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(fs::u8path(name + ".pal.c")), expected_listing(bytes));
+}
+
+TEST_F(Hostile, InputInAFolderThatDoesNotExistNamesTheInput) {
+    // The listing goes beside its input, so a missing folder stops the run
+    // at the read, before any listing is attempted.
+    write_file("a.pal", palette_bytes(0, {}));
+    const auto run = huemill({"a.pal", "nowhere/sky.pal"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, message("nowhere/sky.pal", ENOENT));
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
+}
+
+#ifndef _WIN32
+TEST_F(Hostile, TenGigabyteSparseFileCostsWhatASmallOneDoes) {
+    std::string head = pattern(23 + 4096);
+    head[22] = 2;
+    write_file("huge.pal", head);
+    std::error_code too_big;
+    fs::resize_file("huge.pal", 10ULL << 30U, too_big);
+    if (too_big) {
+        GTEST_SKIP() << "this file system cannot hold a 10 GB file: " << too_big.message();
+    }
+    const auto run = huemill({"huge.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("huge.pal.c"), expected_listing(head));
+}
+
+TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
+    std::vector<std::string> unprivileged;
+    if (geteuid() == 0) {
+        // Root reads and writes whatever it likes; run as nobody instead.
+        if (std::system("setpriv --version > /dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "running as root and setpriv is missing: cannot drop privileges";
+        }
+        unprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    write_file("locked.pal", palette_bytes(0, {}));
+    fs::permissions("locked.pal", fs::perms::none);
+    const auto unreadable = huemill({"locked.pal"}, unprivileged);
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_EQ(unreadable.err, message("locked.pal", EACCES));
+
+    fs::create_directory("shut");
+    write_file("shut/sky.pal", palette_bytes(0, {}));
+    const auto read_and_search = fs::perms::owner_read | fs::perms::owner_exec |
+                                 fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions("shut", read_and_search);
+    const auto unwritable = huemill({"shut/sky.pal"}, unprivileged);
+    fs::permissions("shut", fs::perms::owner_all);
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, message("shut/sky.pal.c", EACCES));
+    EXPECT_EQ(files_left(), (Files{"locked.pal", "shut", "shut/sky.pal"}));
+}
+#endif
+
+}  // namespace
