@@ -34,8 +34,9 @@ constexpr std::size_t max_record_line_size = std::string_view("\nr: , g: , b: ")
 constexpr std::size_t listing_capacity =
     declaration_line.size() + max_entry_count * max_record_line_size + 1;
 
-// Room for one listing's text, formatted before it is written.
-using ListingText = std::array<char, listing_capacity>;
+// Room for one listing's text, formatted before it is written, and for the
+// 7 bytes past its end that the formatting may store and then overwrite.
+using ListingText = std::array<char, listing_capacity + 7>;
 
 // What reading one palette file gave: error is 0 and entry_count is the
 // header's byte 22, or error is the errno of the failure.
