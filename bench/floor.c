@@ -1,0 +1,33 @@
+/* The I/O floor of a palette converter: for each argument, only the calls a
+ * correct one must make. Open; read until end of file or 23 + 4096 bytes;
+ * close; create NAME.c; one write of the largest listing's size; close. No
+ * formatting at all. Dynamically linked, as a C program usually is. */
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+enum { input_limit = 23 + 4096, listing_size = 43 + 255 * 38 + 1 };
+
+int main(int argc, char **argv) {
+    static unsigned char input[input_limit];
+    static char listing[listing_size];
+    char name[4096];
+    for (int i = 1; i < argc; ++i) {
+        int fd = open(argv[i], O_RDONLY);
+        if (fd < 0) return 1;
+        size_t have = 0;
+        ssize_t got;
+        while (have < input_limit && (got = read(fd, input + have, input_limit - have)) > 0) {
+            have += (size_t)got;
+        }
+        close(fd);
+        size_t length = strlen(argv[i]);
+        if (length + 3 > sizeof name) return 1;
+        memcpy(name, argv[i], length);
+        memcpy(name + length, ".c", 3);
+        fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0 || write(fd, listing, sizeof listing) != (ssize_t)sizeof listing) return 1;
+        close(fd);
+    }
+    return 0;
+}
