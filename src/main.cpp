@@ -8,7 +8,9 @@
 
 #ifdef __MINGW32__
 // Every argument is a file name: keep the C runtime from expanding "*.pal".
-extern "C" int _dowildcard = 0;
+extern "C" {
+int _dowildcard = 0;
+}
 #endif
 
 namespace {
