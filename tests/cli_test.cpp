@@ -9,20 +9,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using huemill_test::declaration;
+using huemill_test::failure_message;
 using huemill_test::palette_bytes;
 using huemill_test::read_file;
 using huemill_test::write_file;
 using Files = std::set<std::string>;
 
-std::string message(const std::string& name, int error) {
-    return "huemill: " + name + ": " + std::strerror(error) + "\n";
-}
-
-#ifdef _WIN32
-const std::string usage = "\r\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\r\n";
-#else
-const std::string usage = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
-#endif
+// Standard output is a text stream: on Windows both line ends become CR LF.
+const std::string usage = huemill_test::text_line_end +
+                          "Usage:  huemill file1.pal [file2.pal, file3.pal ...]" +
+                          huemill_test::text_line_end;
 
 const std::string sky = palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x10, 0x0}});
 const std::string sky_listing = declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
@@ -77,7 +73,7 @@ TEST_F(Cli, MissingInputEndsTheRunWithOneMessage) {
     const auto run = huemill({"a.pal", "missing.pal", "c.pal"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, message("missing.pal", ENOENT));
+    EXPECT_EQ(run.err, failure_message("missing.pal", ENOENT));
     EXPECT_EQ(read_file("a.pal.c"), sky_listing);
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "c.pal"}));
 }
@@ -86,13 +82,44 @@ TEST_F(Cli, WildcardIsAFileNameNotAPattern) {
     write_file("a.pal", sky);
     const auto missing = huemill({"*.pal"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, message("*.pal", ENOENT));
+#ifdef _WIN32
+    EXPECT_EQ(missing.err, failure_message("*.pal", EINVAL));  // '*' is not a name character
+#else
+    EXPECT_EQ(missing.err, failure_message("*.pal", ENOENT));
+#endif
     EXPECT_EQ(files_left(), Files{"a.pal"});
 #ifndef _WIN32  // '*' cannot be part of a Windows file name
     write_file("*.pal", sky);
     EXPECT_EQ(huemill({"*.pal"}).status, 0);
     EXPECT_EQ(files_left(), (Files{"*.pal", "*.pal.c", "a.pal"}));
 #endif
+}
+
+TEST_F(Cli, BackslashSeparatesFoldersOnlyWhereTheSystemSaysSo) {
+    // On Windows "art.d\sky.pal" is sky.pal in folder art.d; elsewhere it is
+    // one file name. Either way the listing is the input's stem beside it,
+    // never "art.pal.c".
+#ifdef _WIN32
+    fs::create_directory("art.d");
+    const Files left{"art.d", "art.d/sky.pal", "art.d/sky.pal.c"};
+#else
+    const Files left{"art.d\\sky.pal", "art.d\\sky.pal.c"};
+#endif
+    write_file("art.d\\sky.pal", sky);
+    const auto run = huemill({"art.d\\sky.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("art.d\\sky.pal.c"), sky_listing);
+    EXPECT_EQ(files_left(), left);
+}
+
+TEST_F(Cli, PaletteBytesAreBinaryAndListingLinesEndInLfOnly) {
+    // 0x1A ends a text-mode read on Windows, and CR LF would become LF.
+    const std::string bytes = palette_bytes(2, {{0x0A0D1A00U, 0x1A0D0A1AU, 0x0D0A}, {0x1A, 0, 0}});
+    write_file("ctrl.pal", bytes + "\x1A\r\n");
+    const auto run = huemill({"ctrl.pal"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("ctrl.pal.c"),
+              declaration + "\nr: A0D1A00, g: 1A0D0A1A, b: D0A\nr: 1A, g: 0, b: 0\n");
 }
 
 TEST_F(Cli, DashIsAFileNamedDash) {
@@ -107,9 +134,9 @@ TEST_F(Cli, DirectoryAsInputIsAReadFailure) {
     const auto run = huemill({"a.pal", "folder.pal", "a.pal"});
     EXPECT_EQ(run.status, 1);
 #ifdef _WIN32
-    EXPECT_EQ(run.err, message("folder.pal", EACCES));
+    EXPECT_EQ(run.err, failure_message("folder.pal", EACCES));
 #else
-    EXPECT_EQ(run.err, message("folder.pal", EISDIR));
+    EXPECT_EQ(run.err, failure_message("folder.pal", EISDIR));
 #endif
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "folder.pal"}));
 }
@@ -180,7 +207,7 @@ TEST_F(Cli, NameTheSystemRefusesIsReportedNotTruncated) {
     write_file(longest + "n.x", sky);
     const auto run = huemill({longest + ".x", longest + "n.x"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, message(longest + "n.pal.c", ENAMETOOLONG));
+    EXPECT_EQ(run.err, failure_message(longest + "n.pal.c", ENAMETOOLONG));
     EXPECT_EQ(read_file(longest + ".pal.c"), sky_listing);
     EXPECT_EQ(files_left().size(), 3U);
 }
@@ -193,7 +220,7 @@ TEST_F(Cli, FailedWriteRemovesTheListingAndEndsTheRun) {
     const auto run = huemill({"a.pal", "b.pal", "c.pal"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, message("b.pal.c", ENOSPC));
+    EXPECT_EQ(run.err, failure_message("b.pal.c", ENOSPC));
     EXPECT_EQ(read_file("a.pal.c"), sky_listing);
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "b.pal", "c.pal"}));
 }

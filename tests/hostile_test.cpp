@@ -14,15 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using huemill_test::declaration;
+using huemill_test::failure_message;
 using huemill_test::palette_bytes;
 using huemill_test::read_file;
 using huemill_test::write_file;
 using Files = std::set<std::string>;
 using Hostile = huemill_test::ScratchFolder;
-
-std::string message(const std::string& name, int error) {
-    return "huemill: " + name + ": " + std::strerror(error) + "\n";
-}
 
 // The listing text for the little-endian values in bytes, worked out here
 // byte by byte rather than by the code under test.
@@ -104,7 +101,7 @@ TEST_F(Hostile, InputInAFolderThatDoesNotExistNamesTheInput) {
     write_file("a.pal", palette_bytes(0, {}));
     const auto run = huemill({"a.pal", "nowhere/sky.pal"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, message("nowhere/sky.pal", ENOENT));
+    EXPECT_EQ(run.err, failure_message("nowhere/sky.pal", ENOENT));
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
 }
 
@@ -136,7 +133,7 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     fs::permissions("locked.pal", fs::perms::none);
     const auto unreadable = huemill({"locked.pal"}, unprivileged);
     EXPECT_EQ(unreadable.status, 1);
-    EXPECT_EQ(unreadable.err, message("locked.pal", EACCES));
+    EXPECT_EQ(unreadable.err, failure_message("locked.pal", EACCES));
 
     fs::create_directory("shut");
     write_file("shut/sky.pal", palette_bytes(0, {}));
@@ -146,7 +143,7 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     const auto unwritable = huemill({"shut/sky.pal"}, unprivileged);
     fs::permissions("shut", fs::perms::owner_all);
     EXPECT_EQ(unwritable.status, 1);
-    EXPECT_EQ(unwritable.err, message("shut/sky.pal.c", EACCES));
+    EXPECT_EQ(unwritable.err, failure_message("shut/sky.pal.c", EACCES));
     EXPECT_EQ(files_left(), (Files{"locked.pal", "shut", "shut/sky.pal"}));
 }
 #endif

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -30,6 +31,10 @@ std::string palette_bytes(unsigned entry_count, const std::vector<Rgb>& records)
         }
     }
     return bytes;
+}
+
+std::string failure_message(const std::string& name, int error) {
+    return "huemill: " + name + ": " + std::strerror(error) + text_line_end;
 }
 
 void write_file(const fs::path& path, const std::string& bytes) {

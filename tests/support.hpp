@@ -27,6 +27,17 @@ std::string read_file(const std::filesystem::path& path);
 // The declaration line every listing opens with.
 inline const std::string declaration = "const unsigned short master_Palette[256]={\n";
 
+// A line end as it reaches a file through a text-mode standard stream:
+// the C runtime on Windows writes CR LF.
+#ifdef _WIN32
+inline const std::string text_line_end = "\r\n";
+#else
+inline const std::string text_line_end = "\n";
+#endif
+
+// The one line huemill writes on standard error when name failed with error.
+std::string failure_message(const std::string& name, int error);
+
 // What one run of huemill did.
 struct RunResult {
     int status;
