@@ -14,8 +14,8 @@ char* put_text(char* out, std::string_view text) {
 
 // The eight upper-case hexadecimal digits of value as the bytes of a 64-bit
 // number, the most significant digit in its lowest byte: the order they are
-// written in. A listing holds 765 values, and a digit-by-digit loop was most
-// of huemill's own cost per file, so all eight are worked out at once.
+// written in. A listing holds up to 765 values, the bulk of huemill's own
+// work, so the eight digits are worked out together rather than one by one.
 std::uint64_t hex_digit_bytes(std::uint32_t value) {
     // Reverse the order of the nibbles...
     std::uint32_t reversed =
@@ -37,7 +37,7 @@ std::uint64_t hex_digit_bytes(std::uint32_t value) {
 // later text overwrites (ListingText leaves room past the longest listing).
 char* put_hex(char* out, std::uint32_t value) {
     std::size_t count = 8;
-    while (count > 1 && value >> (4 * (count - 1)) == 0) {
+    while (count > 1 && (value >> (4 * (count - 1))) == 0) {
         --count;
     }
     const std::uint64_t digits = hex_digit_bytes(value) >> (8 * (8 - count));
