@@ -153,18 +153,6 @@ TEST_F(Cli, ListingThatCannotBeCreatedEndsTheRun) {
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "b.pal", "b.pal.c"}));
 }
 
-TEST_F(Cli, LaterFilesNeverSeeEarlierBytes) {
-    std::vector<huemill_test::Rgb> full(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU});
-    write_file("full.pal", palette_bytes(255, full));
-    write_file("few.pal", palette_bytes(3, {{1, 2, 3}}));
-    write_file("tiny.pal", std::string(10, 'x'));
-    const auto run = huemill({"full.pal", "few.pal", "tiny.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file("few.pal.c"),
-              declaration + "\nr: 1, g: 2, b: 3\nr: 0, g: 0, b: 0\nr: 0, g: 0, b: 0\n");
-    EXPECT_EQ(read_file("tiny.pal.c"), declaration + "\n");
-}
-
 TEST_F(Cli, ExistingListingIsReplacedWhole) {
     write_file("sky.pal", palette_bytes(0, {}));
     write_file("sky.pal.c", std::string(20000, 'z'));

@@ -78,18 +78,6 @@ TEST_F(Reader, LongFileFillsTheRecordAreaAndNoMore) {
     }
 }
 
-TEST_F(Reader, ControlBytesAreDataNotTextMarkers) {
-    // 0x1A ends a text-mode read on Windows; CR LF would become LF.
-    const std::string bytes =
-        palette_bytes(2, {{0x0A0D1A00U, 0x1A1A1A1AU, 0x0D0A0D0AU}, {0x1A, 0x0D, 0x0A}});
-    const auto result = read(bytes);
-    ASSERT_EQ(result.entry_count, 2U);
-    EXPECT_EQ(huemill::record_red(records, 0), 0x0A0D1A00U);
-    EXPECT_EQ(huemill::record_green(records, 0), 0x1A1A1A1AU);
-    EXPECT_EQ(huemill::record_blue(records, 0), 0x0D0A0D0AU);
-    EXPECT_EQ(huemill::record_blue(records, 1), 0x0AU);
-}
-
 TEST_F(Reader, UnreadableInputReportsErrnoAndLeavesBuffersAlone) {
     header.fill(0xAA);
     records.fill(0xAA);
