@@ -8,22 +8,16 @@
 namespace {
 
 namespace fs = std::filesystem;
-using huemill_test::declaration;
-using huemill_test::failure_message;
-using huemill_test::palette_bytes;
-using huemill_test::read_file;
-using huemill_test::write_file;
-using Files = std::set<std::string>;
+using namespace huemill_test;
 
 // Standard output is a text stream: on Windows both line ends become CR LF.
-const std::string usage = huemill_test::text_line_end +
-                          "Usage:  huemill file1.pal [file2.pal, file3.pal ...]" +
-                          huemill_test::text_line_end;
+const std::string usage =
+    text_line_end + "Usage:  huemill file1.pal [file2.pal, file3.pal ...]" + text_line_end;
 
 const std::string sky = palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x10, 0x0}});
 const std::string sky_listing = declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
 
-using Cli = huemill_test::ScratchFolder;
+using Cli = ScratchFolder;
 
 TEST_F(Cli, NoArgumentsPrintsUsageOnlyAndExits2) {
     const auto run = huemill({});

@@ -13,13 +13,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using huemill_test::declaration;
-using huemill_test::failure_message;
-using huemill_test::palette_bytes;
-using huemill_test::read_file;
-using huemill_test::write_file;
-using Files = std::set<std::string>;
-using Hostile = huemill_test::ScratchFolder;
+using namespace huemill_test;
+using Hostile = ScratchFolder;
 
 // The listing text for the little-endian values in bytes, worked out here
 // byte by byte rather than by the code under test.
@@ -51,7 +46,7 @@ std::string pattern(std::size_t size) {
 }
 
 TEST_F(Hostile, BoundarySizesAfterAFullPaletteListNoStaleBytes) {
-    const std::vector<huemill_test::Rgb> full(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU});
+    const std::vector<Rgb> full(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU});
     write_file("full.pal", palette_bytes(255, full));
     const std::string nine_of_one = palette_bytes(9, {{1, 2, 3}}) + "\x07\x07\x07";
     write_file("claims.pal", nine_of_one);

@@ -66,8 +66,8 @@ void ScratchFolder::TearDown() {
     fs::remove_all(root_, ignored);
 }
 
-std::set<std::string> ScratchFolder::files_left() const {
-    std::set<std::string> names;
+Files ScratchFolder::files_left() const {
+    Files names;
     const fs::path work = root_ / "work";
     for (const auto& entry : fs::recursive_directory_iterator(work)) {
         names.insert(entry.path().lexically_relative(work).generic_string());

@@ -15,6 +15,7 @@
 namespace huemill_test {
 
 using Rgb = std::array<std::uint32_t, 3>;
+using Files = std::set<std::string>;
 
 // The bytes of a palette file: a header of filler bytes with entry_count at
 // byte 22, then one 16-byte record per entry of records (the fourth value of
@@ -61,7 +62,7 @@ protected:
 
     // Every file, folder and link now in the scratch folder, as relative
     // paths with '/' between folders.
-    std::set<std::string> files_left() const;
+    Files files_left() const;
 
 private:
     std::filesystem::path root_;  // holds the folder and the captured output
