@@ -12,39 +12,48 @@ char* put_text(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
-// The eight upper-case hexadecimal digits of value as the bytes of a 64-bit
-// number, the most significant digit in its lowest byte: the order they are
-// written in. A listing holds up to 765 values, the bulk of huemill's own
-// work, so the eight digits are worked out together rather than one by one.
-std::uint64_t hex_digit_bytes(std::uint32_t value) {
-    // Reverse the order of the nibbles...
-    std::uint32_t reversed =
-        value >> 24U | (value >> 8U & 0xFF00U) | (value << 8U & 0xFF0000U) | value << 24U;
-    reversed = (reversed >> 4U & 0x0F0F0F0FU) | (reversed & 0x0F0F0F0FU) << 4U;
-    // ...and spread them out, nibble k into byte k.
-    std::uint64_t x = reversed;
-    x = (x | x << 16U) & 0x0000FFFF0000FFFFU;
-    x = (x | x << 8U) & 0x00FF00FF00FF00FFU;
-    x = (x | x << 4U) & 0x0F0F0F0F0F0F0F0FU;
-    // 0-9 become '0'-'9'; 10-15, which carry into bit 4 when 6 is added,
-    // become 'A'-'F'.
-    const std::uint64_t above_nine = (x + 0x0606060606060606U) >> 4U & 0x0101010101010101U;
-    return x + 0x3030303030303030U + above_nine * 7U;
+// The two upper-case hexadecimal digits of every byte value, the first in
+// the lower byte. A listing holds up to 765 values, the bulk of huemill's
+// own work, so digits are looked up in pairs rather than made one by one.
+constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::array<std::uint16_t, 256> pairs{};
+    for (std::size_t byte = 0; byte < 256; ++byte) {
+        pairs[byte] = static_cast<std::uint16_t>(static_cast<unsigned>(digits[byte >> 4U]) |
+                                                 static_cast<unsigned>(digits[byte & 0xFU]) << 8U);
+    }
+    return pairs;
+}();
+
+// How many hexadecimal digits value has without leading zeros: 1 to 8.
+std::size_t hex_digit_count(std::uint32_t value) {
+#if defined(__GNUC__)
+    // One instruction on x86 (bsr or lzcnt); value | 1 keeps zero defined.
+    return 8 - static_cast<std::size_t>(__builtin_clz(value | 1U)) / 4;
+#else
+    std::size_t count = 1;
+    while (count < 8 && (value >> (4 * count)) != 0) {
+        ++count;
+    }
+    return count;
+#endif
 }
 
 // Writes value in upper-case hexadecimal, without leading zeros ("0" for
 // zero), at out and returns the end of it. Always stores eight bytes, which
 // later text overwrites (ListingText leaves room past the longest listing).
 char* put_hex(char* out, std::uint32_t value) {
-    std::size_t count = 8;
-    while (count > 1 && (value >> (4 * (count - 1))) == 0) {
-        --count;
-    }
-    const std::uint64_t digits = hex_digit_bytes(value) >> (8 * (8 - count));
+    // All eight digits, the most significant in the lowest byte.
+    const std::uint64_t digits = std::uint64_t{hex_pairs[value >> 24U]} |
+                                 std::uint64_t{hex_pairs[value >> 16U & 0xFFU]} << 16U |
+                                 std::uint64_t{hex_pairs[value >> 8U & 0xFFU]} << 32U |
+                                 std::uint64_t{hex_pairs[value & 0xFFU]} << 48U;
+    const std::size_t count = hex_digit_count(value);
+    const std::uint64_t shown = digits >> (8 * (8 - count));
     // Unrolled, the eight byte stores merge into one.
 #pragma GCC unroll 8
     for (std::size_t i = 0; i < 8; ++i) {
-        out[i] = static_cast<char>(digits >> (8 * i) & 0xFFU);
+        out[i] = static_cast<char>(shown >> (8 * i) & 0xFFU);
     }
     return out + count;
 }

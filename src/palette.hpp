@@ -46,10 +46,12 @@ struct ReadResult {
 };
 
 // The little-endian 32-bit value at offset in the record area, assembled
-// byte by byte so that the host's own byte order never matters.
+// byte by byte so that the host's own byte order never matters. (Compilers
+// turn this into a single load where the host is little-endian.)
 inline std::uint32_t little_endian_at(const RecordArea& records, std::size_t offset) {
-    return std::uint32_t{records[offset]} | std::uint32_t{records[offset + 1]} << 8U |
-           std::uint32_t{records[offset + 2]} << 16U | std::uint32_t{records[offset + 3]} << 24U;
+    const unsigned char* bytes = records.data() + offset;
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8U |
+           std::uint32_t{bytes[2]} << 16U | std::uint32_t{bytes[3]} << 24U;
 }
 
 // Record k's red, green and blue values, for k below 256.
