@@ -62,7 +62,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     clock_gettime(CLOCK_MONOTONIC, &end);
-    const double wall = (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) / 1e9;
+    const double wall =
+        (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) / 1e9;
     printf("%.6f %.6f %ld\n", wall, cpu, peak_kib);
     return 0;
 }
