@@ -26,17 +26,9 @@ constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
 }();
 
 // How many hexadecimal digits value has without leading zeros: 1 to 8.
+// One instruction on x86 (bsr or lzcnt); value | 1 keeps zero defined.
 std::size_t hex_digit_count(std::uint32_t value) {
-#if defined(__GNUC__)
-    // One instruction on x86 (bsr or lzcnt); value | 1 keeps zero defined.
     return 8 - static_cast<std::size_t>(__builtin_clz(value | 1U)) / 4;
-#else
-    std::size_t count = 1;
-    while (count < 8 && (value >> (4 * count)) != 0) {
-        ++count;
-    }
-    return count;
-#endif
 }
 
 // Writes value in upper-case hexadecimal, without leading zeros ("0" for
