@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "listing_file.hpp"
 #include "palette.hpp"
 
 namespace {
@@ -91,10 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(palette.error == 0, "a regular file reads");
     check(palette.entry_count == (size > 22 ? data[22] : 0U), "entry count is byte 22");
 
-    std::FILE* output = std::fopen(listing_path.c_str(), "wb");
-    check(output != nullptr, "scratch listing opens");
-    check(huemill::write_listing(output, palette.entry_count, records, text) == 0 &&
-              std::fclose(output) == 0,
+    const std::size_t listing_size = huemill::format_listing(palette.entry_count, records, text);
+    check(huemill::replace_listing(listing_path, text.data(), listing_size) == 0,
           "listing written");
     std::string written(huemill::listing_capacity + 1, '\0');
     std::FILE* back = std::fopen(listing_path.c_str(), "rb");

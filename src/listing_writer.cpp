@@ -1,7 +1,5 @@
-// The listing: its file name and its text.
+// The listing: its name and its text.
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 
 #include "palette.hpp"
 
@@ -74,16 +72,6 @@ std::size_t format_listing(unsigned entry_count, const RecordArea& records, List
     }
     *out++ = '\n';
     return static_cast<std::size_t>(out - text.data());
-}
-
-int write_listing(std::FILE* file, unsigned entry_count, const RecordArea& records,
-                  ListingText& text) {
-    const std::size_t size = format_listing(entry_count, records, text);
-    errno = 0;
-    if (std::fwrite(text.data(), 1, size, file) != size) {
-        return failure_errno();
-    }
-    return 0;
 }
 
 }  // namespace huemill

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "listing_file.hpp"
 #include "palette.hpp"
 
 #ifdef __MINGW32__
@@ -21,42 +22,56 @@ constexpr int exit_usage = 2;
 
 constexpr char usage_text[] = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
 
-// Reports on standard error that name failed with error, in the one form
-// huemill has, and gives the exit status of a failed run.
+// Appends name to line with its control bytes escaped, so that a message
+// stays one line and a name cannot drive the terminal. Other bytes pass as
+// they are, so UTF-8 names read as they should.
+void append_printable(std::string& line, const char* name) {
+    for (const char* at = name; *at != '\0'; ++at) {
+        const auto byte = static_cast<unsigned char>(*at);
+        if (byte >= 0x20 && byte != 0x7F) {
+            line += *at;
+        } else if (byte == '\n') {
+            line += "\\n";
+        } else if (byte == '\t') {
+            line += "\\t";
+        } else if (byte == '\r') {
+            line += "\\r";
+        } else {
+            constexpr char digits[] = "0123456789ABCDEF";
+            line += {'\\', 'x', digits[byte >> 4U], digits[byte & 0xFU]};
+        }
+    }
+}
+
+// Reports on standard error, in one line, that name failed with error.
+void report(const char* name, int error) {
+    std::string line = "huemill: ";
+    append_printable(line, name);
+    line.append(": ").append(std::strerror(error)).append("\n");
+    std::fputs(line.c_str(), stderr);
+}
+
 int fail(const char* name, int error) {
-    std::fprintf(stderr, "huemill: %s: %s\n", name, std::strerror(error));
+    report(name, error);
     return exit_failed;
 }
 
-// Creates the listing file name, writes the listing into it and closes it.
-// Returns 0, or the errno of the first failure; a listing that was created
-// but not completely written is removed, so none is left looking complete.
-int create_listing(const std::string& name, unsigned entry_count,
-                   const huemill::RecordArea& records, huemill::ListingText& text) {
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr) {
-        return huemill::failure_errno();
+// Writes the usage text, and says so where standard output would not take it.
+int usage() {
+    std::fputs(usage_text, stdout);
+    if (std::fflush(stdout) != 0) {
+        report("standard output", huemill::failure_errno());
     }
-    // The writer hands over the whole listing in one call; a stream buffer
-    // would only copy it and split the write.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    int error = huemill::write_listing(file, entry_count, records, text);
-    if (std::fclose(file) != 0 && error == 0) {
-        error = huemill::failure_errno();
-    }
-    if (error != 0) {
-        std::remove(name.c_str());
-    }
-    return error;
+    return exit_usage;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
-        std::fputs(usage_text, stdout);
-        return exit_usage;
+        return usage();
     }
+    huemill::prepare_listing_files();
     // One set of buffers serves every file in turn.
     huemill::HeaderBlock header;
     huemill::RecordArea records;
@@ -68,7 +83,8 @@ int main(int argc, char* argv[]) {
             return fail(argv[i], palette.error);
         }
         huemill::listing_name(argv[i], listing);
-        const int error = create_listing(listing, palette.entry_count, records, text);
+        const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
+        const int error = huemill::replace_listing(listing, text.data(), size);
         if (error != 0) {
             return fail(listing.c_str(), error);
         }

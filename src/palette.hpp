@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -85,12 +84,6 @@ void listing_name(std::string_view argument, std::string& listing);
 // Formats the listing of the first entry_count records (at most 255) into
 // text and returns its length in bytes.
 std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text);
-
-// Formats the listing into text and writes it to file with one write.
-// Returns 0, or the errno of a write that failed. The caller still flushes
-// and closes file, which can fail too.
-int write_listing(std::FILE* file, unsigned entry_count, const RecordArea& records,
-                  ListingText& text);
 
 }  // namespace huemill
 

@@ -194,19 +194,6 @@ TEST_F(Cli, NameTheSystemRefusesIsReportedNotTruncated) {
     EXPECT_EQ(files_left().size(), 3U);
 }
 
-TEST_F(Cli, FailedWriteRemovesTheListingAndEndsTheRun) {
-    write_file("a.pal", sky);
-    write_file("b.pal", sky);
-    write_file("c.pal", sky);
-    fs::create_symlink("/dev/full", "b.pal.c");
-    const auto run = huemill({"a.pal", "b.pal", "c.pal"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, failure_message("b.pal.c", ENOSPC));
-    EXPECT_EQ(read_file("a.pal.c"), sky_listing);
-    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "b.pal", "c.pal"}));
-}
-
 TEST_F(Cli, EndlessInputIsReadOnlyAsFarAsAPaletteGoes) {
     fs::create_symlink("/dev/zero", "zero.pal");
     const auto run = huemill({"zero.pal"});

@@ -1,7 +1,6 @@
-// The listing writer and the listing name, on in-memory bytes.
-#include <cerrno>
-#include <cstdio>
+// The listing writer, the listing name and its temporary name, in memory.
 
+#include "listing_file.hpp"
 #include "palette.hpp"
 #include "support.hpp"
 
@@ -57,17 +56,6 @@ TEST(ListingText, LargestListingFillsItsBufferExactly) {
     EXPECT_EQ(listing.size(), huemill::listing_capacity);
 }
 
-#ifndef _WIN32
-TEST(ListingFile, FailedWriteReportsTheSystemError) {
-    std::FILE* full = std::fopen("/dev/full", "wb");
-    ASSERT_NE(full, nullptr);
-    std::setvbuf(full, nullptr, _IONBF, 0);
-    huemill::ListingText text;
-    EXPECT_EQ(huemill::write_listing(full, 0, huemill::RecordArea{}, text), ENOSPC);
-    std::fclose(full);
-}
-#endif
-
 TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
     const std::pair<const char*, const char*> cases[] = {
         {"sky.pal", "sky.pal.c"},
@@ -89,6 +77,24 @@ TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
     for (const auto& [argument, expected] : cases) {
         huemill::listing_name(argument, listing);
         EXPECT_EQ(listing, expected) << "argument " << argument;
+    }
+}
+
+TEST(TemporaryName, StartsWithTheListingsNameAndFitsTheLongestFileName) {
+    const std::string longest(255, 'n');
+    // "\xC3\xA9" is one character, "é": a cut never splits it.
+    const std::string accented = std::string(235, 'n') + "\xC3\xA9" + std::string(18, 'e');
+    const std::pair<std::string, std::string> cases[] = {
+        {"sky.pal.c", "sky.pal.c.huemill-k3j9x0.tmp"},
+        {"art.d/sky.pal.c", "art.d/sky.pal.c.huemill-k3j9x0.tmp"},
+        {"far/" + longest, "far/" + longest.substr(0, 236) + ".huemill-k3j9x0.tmp"},
+        {accented, accented.substr(0, 235) + ".huemill-k3j9x0.tmp"},
+    };
+    for (const auto& [name, expected] : cases) {
+        const std::string temporary = huemill::temporary_listing_name(name, "k3j9x0");
+        EXPECT_EQ(temporary, expected) << "listing " << name;
+        const std::size_t file_start = temporary.rfind('/') + 1;
+        EXPECT_LE(temporary.size() - file_start, 255U) << "listing " << name;
     }
 }
 
