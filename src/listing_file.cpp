@@ -282,20 +282,24 @@ int write_and_rename(const std::string& name, std::string& temporary, const char
 }  // namespace
 
 std::string temporary_listing_name(std::string_view name, std::string_view unique) {
-    const std::string suffix = ".huemill-" + std::string(unique) + ".tmp";
+    constexpr std::string_view infix = ".huemill-";
+    constexpr std::string_view extension = ".tmp";
+    const std::size_t suffix_size = infix.size() + unique.size() + extension.size();
     // npos + 1 is 0: a name without a separator is all file name.
     const std::size_t file_start = name.find_last_of(folder_separators) + 1;
     std::size_t file_end = name.size();
-    if (file_end - file_start + suffix.size() > longest_file_name) {
-        file_end = file_start + longest_file_name - suffix.size();
+    if (file_end - file_start + suffix_size > longest_file_name) {
+        file_end = file_start + longest_file_name - suffix_size;
         // Back up to the first byte of a UTF-8 character, not into one.
         while (file_end > file_start &&
                (static_cast<unsigned char>(name[file_end]) & 0xC0U) == 0x80U) {
             --file_end;
         }
     }
-    std::string temporary(name.substr(0, file_end));
-    return temporary.append(suffix);
+    std::string temporary;
+    temporary.reserve(file_end + suffix_size);
+    temporary.append(name.substr(0, file_end)).append(infix).append(unique).append(extension);
+    return temporary;
 }
 
 void prepare_listing_files() {
