@@ -1,11 +1,19 @@
 /* The I/O floor of a palette converter: for each argument, only the calls a
  * correct one must make. Open; read until end of file or 23 + 4096 bytes;
- * close; create NAME.c; one write of the largest listing's size; close. No
- * formatting at all: the text written is made once, at start, and has the
- * shape of a real listing (storage may treat all-zero blocks more cheaply).
- * Dynamically linked, as a C program usually is. */
+ * close. Then, so that NAME.c changes in one step: look at what stands at
+ * NAME.c; create a new temporary file beside it; one write of the largest
+ * listing's size; close; rename it over NAME.c. No formatting at all: the
+ * text written is made once, at start, and has the shape of a real listing
+ * (storage may treat all-zero blocks more cheaply). Dynamically linked, as
+ * a C program usually is.
+ *
+ * Built with -DIN_PLACE it is the floor of a converter that writes straight
+ * into NAME.c instead (create or truncate, write, close), which leaves the
+ * name empty or cut short if anything goes wrong on the way. */
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 enum { input_limit = 23 + 4096, listing_size = 43 + 255 * 38 + 1 };
@@ -30,9 +38,21 @@ int main(int argc, char **argv) {
         if (length + 3 > sizeof name) return 1;
         memcpy(name, argv[i], length);
         memcpy(name + length, ".c", 3);
+#ifdef IN_PLACE
         fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd < 0 || write(fd, listing, sizeof listing) != (ssize_t)sizeof listing) return 1;
         close(fd);
+#else
+        char temporary[sizeof name + 4];
+        struct stat standing;
+        if (lstat(name, &standing) == 0 && S_ISDIR(standing.st_mode)) return 1;
+        memcpy(temporary, name, length + 2);
+        memcpy(temporary + length + 2, ".tmp", 5);
+        fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 || write(fd, listing, sizeof listing) != (ssize_t)sizeof listing) return 1;
+        close(fd);
+        if (rename(temporary, name) != 0) return 1;
+#endif
     }
     return 0;
 }
