@@ -20,8 +20,11 @@ ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& recor
     std::setvbuf(file, nullptr, _IONBF, 0);
     std::array<unsigned char, header_size + record_area_size> file_bytes{};
     errno = 0;
-    std::fread(file_bytes.data(), 1, file_bytes.size(), file);
-    const int error = std::ferror(file) != 0 ? failure_errno() : 0;
+    // Fewer bytes than asked for is a short file, not a failure.
+    const bool failed =
+        std::fread(file_bytes.data(), 1, file_bytes.size(), file) < file_bytes.size() &&
+        std::ferror(file) != 0;
+    const int error = failed ? failure_errno() : 0;
     std::fclose(file);  // opened for reading only: closing loses nothing
     if (error != 0) {
         return {error, 0};
