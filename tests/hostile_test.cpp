@@ -6,10 +6,6 @@
 
 #include "support.hpp"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -113,17 +109,13 @@ TEST_F(Hostile, TenGigabyteSparseFileCostsWhatASmallOneDoes) {
 }
 
 TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
-    std::vector<std::string> unprivileged;
-    if (geteuid() == 0) {
-        // Root reads and writes whatever it likes; run as nobody instead.
-        if (std::system("setpriv --version > /dev/null 2>&1") != 0) {
-            GTEST_SKIP() << "running as root and setpriv is missing: cannot drop privileges";
-        }
-        unprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    const auto unprivileged = unprivileged_launcher();
+    if (!unprivileged) {
+        GTEST_SKIP() << "running as root and setpriv is missing: cannot drop privileges";
     }
     write_file("locked.pal", palette_bytes(0, {}));
     fs::permissions("locked.pal", fs::perms::none);
-    const auto unreadable = huemill({"locked.pal"}, unprivileged);
+    const auto unreadable = huemill({"locked.pal"}, *unprivileged);
     EXPECT_EQ(unreadable.status, 1);
     EXPECT_EQ(unreadable.err, failure_message("locked.pal", EACCES));
 
@@ -132,7 +124,7 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     const auto read_and_search = fs::perms::owner_read | fs::perms::owner_exec |
                                  fs::perms::others_read | fs::perms::others_exec;
     fs::permissions("shut", read_and_search);
-    const auto unwritable = huemill({"shut/sky.pal"}, unprivileged);
+    const auto unwritable = huemill({"shut/sky.pal"}, *unprivileged);
     fs::permissions("shut", fs::perms::owner_all);
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_EQ(unwritable.err, failure_message("shut/sky.pal.c", EACCES));

@@ -1,6 +1,7 @@
 #include "support.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 extern char** environ;
 #endif
 
@@ -35,6 +37,19 @@ std::string palette_bytes(unsigned entry_count, const std::vector<Rgb>& records)
 
 std::string failure_message(const std::string& name, int error) {
     return "huemill: " + name + ": " + std::strerror(error) + text_line_end;
+}
+
+std::optional<std::vector<std::string>> unprivileged_launcher() {
+#ifndef _WIN32
+    if (geteuid() == 0) {
+        if (std::system("setpriv --version > /dev/null 2>&1") != 0) {
+            return std::nullopt;
+        }
+        return std::vector<std::string>{"setpriv", "--reuid=65534", "--regid=65534",
+                                        "--clear-groups"};
+    }
+#endif
+    return std::vector<std::string>{};
 }
 
 void write_file(const fs::path& path, const std::string& bytes) {
@@ -120,12 +135,24 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
+    // Under wine, starting a process now and then fails while others start
+    // at the same moment; that says nothing of huemill, so try again.
+    BOOL started = FALSE;
+    DWORD start_error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) {
+            std::fprintf(stderr, "starting huemill failed with error %lu: trying again\n",
+                         static_cast<unsigned long>(start_error));
+            Sleep(100);
+        }
+        started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &startup, &process);
+        start_error = started ? 0 : GetLastError();
+    }
     CloseHandle(out);
     CloseHandle(err);
     if (!started) {
-        ADD_FAILURE() << "cannot start " << command_line;
+        ADD_FAILURE() << "cannot start " << command_line << ": error " << start_error;
         return {-1, "", ""};
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,6 +39,12 @@ inline const std::string text_line_end = "\n";
 
 // The one line huemill writes on standard error when name failed with error.
 std::string failure_message(const std::string& name, int error);
+
+// A launcher (see ScratchFolder::huemill) that runs the program as a user
+// without privileges: nothing to add where the tests run as one, setpriv
+// to run as nobody where they run as root, and no launcher at all where
+// setpriv is missing, since root may read and write whatever it likes.
+std::optional<std::vector<std::string>> unprivileged_launcher();
 
 // What one run of huemill did.
 struct RunResult {
