@@ -139,6 +139,8 @@ int create_temporary(const std::string& temporary, const Standing& /*standing*/)
                  _S_IREAD | _S_IWRITE);
 }
 
+int keep_permission_bits(int /*descriptor*/, const Standing& /*standing*/) { return 0; }
+
 int write_some(int descriptor, const char* bytes, std::size_t size) {
     return _write(descriptor, bytes, static_cast<unsigned>(size));
 }
@@ -200,19 +202,17 @@ Standing look_at(const std::string& name) {
 }
 
 int create_temporary(const std::string& temporary, const Standing& standing) {
-    const mode_t mode = standing.keeps_mode ? standing.mode : 0666;
-    const int descriptor =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    // The creation mask must not narrow the bits of the listing replaced.
-    if (descriptor >= 0 && standing.keeps_mode && (mode & creation_mask()) != 0 &&
-        fchmod(descriptor, mode) != 0) {
-        const int error = failure_errno();
-        close(descriptor);
-        unlink(temporary.c_str());
-        errno = error;
-        return -1;
+    return open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                standing.keeps_mode ? standing.mode : 0666);
+}
+
+// Gives the new listing the bits of the one it replaces where the creation
+// mask narrowed them. Returns 0 or the errno.
+int keep_permission_bits(int descriptor, const Standing& standing) {
+    if (!standing.keeps_mode || (standing.mode & creation_mask()) == 0) {
+        return 0;
     }
-    return descriptor;
+    return fchmod(descriptor, standing.mode) != 0 ? failure_errno() : 0;
 }
 
 int write_some(int descriptor, const char* bytes, std::size_t size) {
@@ -270,7 +270,10 @@ int write_and_rename(const std::string& name, std::string& temporary, const char
         temporary.clear();
         return error;
     }
-    int error = write_all(descriptor, text, size);
+    int error = keep_permission_bits(descriptor, standing);
+    if (error == 0) {
+        error = write_all(descriptor, text, size);
+    }
     // Some systems report a failed write only when the file is closed.
     errno = 0;
     if (close_descriptor(descriptor) != 0 && error == 0) {
