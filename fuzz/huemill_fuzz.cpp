@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(palette.entry_count == (size > 22 ? data[22] : 0U), "entry count is byte 22");
 
     const std::size_t listing_size = huemill::format_listing(palette.entry_count, records, text);
-    check(huemill::replace_listing(listing_path, text.data(), listing_size) == 0,
+    check(huemill::replace_listing(listing_path, text.data(), listing_size).error == 0,
           "listing written");
     std::string written(huemill::listing_capacity + 1, '\0');
     std::FILE* back = std::fopen(listing_path.c_str(), "rb");

@@ -1,20 +1,14 @@
 // huemill: turns each palette file named on the command line into a listing
 // beside it, in order, and stops at the first file it cannot convert.
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "listing_file.hpp"
 #include "palette.hpp"
-
-#ifdef __MINGW32__
-// Every argument is a file name: keep the C runtime from expanding "*.pal".
-extern "C" {
-int _dowildcard = 0;
-}
-#endif
+#include "platform.hpp"
 
 namespace {
+
+using huemill::platform::Stream;
 
 constexpr int exit_converted = 0;
 constexpr int exit_failed = 1;
@@ -25,11 +19,11 @@ constexpr char usage_text[] = "\nUsage:  huemill file1.pal [file2.pal, file3.pal
 // Appends name to line with its control bytes escaped, so that a message
 // stays one line and a name cannot drive the terminal. Other bytes pass as
 // they are, so UTF-8 names read as they should.
-void append_printable(std::string& line, const char* name) {
-    for (const char* at = name; *at != '\0'; ++at) {
-        const auto byte = static_cast<unsigned char>(*at);
+void append_printable(std::string& line, const std::string& name) {
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x20 && byte != 0x7F) {
-            line += *at;
+            line += c;
         } else if (byte == '\n') {
             line += "\\n";
         } else if (byte == '\t') {
@@ -43,24 +37,38 @@ void append_printable(std::string& line, const char* name) {
     }
 }
 
-// Reports on standard error, in one line, that name failed with error.
-void report(const char* name, int error) {
+// Reports on standard error, in one line, that name failed with error, and
+// why in detail where there is more to say.
+void report(const std::string& name, int error, const std::string& detail = "") {
     std::string line = "huemill: ";
     append_printable(line, name);
-    line.append(": ").append(std::strerror(error)).append("\n");
-    std::fputs(line.c_str(), stderr);
+    line.append(": ").append(huemill::platform::describe(error));
+    if (!detail.empty()) {
+        line.append(" (");
+        append_printable(line, detail);
+        line.append(")");
+    }
+    line.append("\n");
+    huemill::platform::write_text(Stream::error, line);
 }
 
-int fail(const char* name, int error) {
-    report(name, error);
+// Reports why the listing name could not be replaced.
+int listing_failed(const std::string& name, const huemill::ListingOutcome& outcome) {
+    std::string detail;
+    if (outcome.folder_refused) {
+        const std::string folder = name.substr(0, huemill::file_name_start(name));
+        detail = "cannot create a file in " + (folder.empty() ? "the current folder" : folder);
+    } else if (!outcome.left_behind.empty()) {
+        detail = outcome.left_behind + " is left";
+    }
+    report(name, outcome.error, detail);
     return exit_failed;
 }
 
 // Writes the usage text, and says so where standard output would not take it.
 int usage() {
-    std::fputs(usage_text, stdout);
-    if (std::fflush(stdout) != 0) {
-        report("standard output", huemill::failure_errno());
+    if (const int error = huemill::platform::write_text(Stream::output, usage_text)) {
+        report("standard output", error);
     }
     return exit_usage;
 }
@@ -68,25 +76,28 @@ int usage() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    huemill::platform::prepare_process();
     if (argc < 2) {
         return usage();
     }
-    huemill::prepare_listing_files();
+    char** arguments = huemill::platform::utf8_arguments(argc, argv);
     // One set of buffers serves every file in turn.
     huemill::HeaderBlock header;
     huemill::RecordArea records;
     huemill::ListingText text;
     std::string listing;
     for (int i = 1; i < argc; ++i) {
-        const huemill::ReadResult palette = huemill::read_palette(argv[i], header, records);
+        const huemill::ReadResult palette = huemill::read_palette(arguments[i], header, records);
         if (palette.error != 0) {
-            return fail(argv[i], palette.error);
+            report(arguments[i], palette.error);
+            return exit_failed;
         }
-        huemill::listing_name(argv[i], listing);
+        huemill::listing_name(arguments[i], listing);
         const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
-        const int error = huemill::replace_listing(listing, text.data(), size);
-        if (error != 0) {
-            return fail(listing.c_str(), error);
+        const huemill::ListingOutcome outcome =
+            huemill::replace_listing(listing, text.data(), size);
+        if (outcome.error != 0) {
+            return listing_failed(listing, outcome);
         }
     }
     return exit_converted;

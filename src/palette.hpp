@@ -38,7 +38,7 @@ constexpr std::size_t listing_capacity =
 using ListingText = std::array<char, listing_capacity + 7>;
 
 // What reading one palette file gave: error is 0 and entry_count is the
-// header's byte 22, or error is the errno of the failure.
+// header's byte 22, or error is the failure (see platform.hpp).
 struct ReadResult {
     int error;
     unsigned entry_count;
@@ -63,10 +63,6 @@ inline std::uint32_t record_green(const RecordArea& records, std::size_t k) {
 inline std::uint32_t record_blue(const RecordArea& records, std::size_t k) {
     return little_endian_at(records, k * record_size + 8);
 }
-
-// errno after a failed call, or EIO where the C library left it unset, so
-// that a failure is never mistaken for success.
-int failure_errno();
 
 // Reads the palette file at path into header and records, which then hold
 // the file's first 23 + 4096 bytes, zero wherever the file ends sooner.

@@ -35,8 +35,9 @@ std::string palette_bytes(unsigned entry_count, const std::vector<Rgb>& records)
     return bytes;
 }
 
-std::string failure_message(const std::string& name, int error) {
-    return "huemill: " + name + ": " + std::strerror(error) + text_line_end;
+std::string failure_message(const std::string& name, int error, const std::string& detail) {
+    return "huemill: " + name + ": " + std::strerror(error) +
+           (detail.empty() ? "" : " (" + detail + ")") + text_line_end;
 }
 
 std::optional<std::vector<std::string>> unprivileged_launcher() {
@@ -114,21 +115,22 @@ std::string quoted(const std::string& arg) {
 
 HANDLE inheritable_output(const fs::path& path) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    return CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    return CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-}  // namespace
-
-RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
-                                 const std::vector<std::string>& /*launcher*/) const {
+// Starts huemill with args, its standard output and error going to out and
+// err, and returns the process; hProcess is null where it could not start.
+// The command line goes to Windows in UTF-16, as a console would give it.
+PROCESS_INFORMATION start_process(const std::vector<std::string>& args, HANDLE out, HANDLE err) {
     std::string command_line = quoted(HUEMILL_PROGRAM);
     for (const std::string& arg : args) {
         command_line += " " + quoted(arg);
     }
-    HANDLE out = inheritable_output(root_ / "stdout");
-    HANDLE err = inheritable_output(root_ / "stderr");
-    STARTUPINFOA startup{};
+    std::wstring wide(command_line.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_UTF8, 0, command_line.c_str(), -1, wide.data(), static_cast<int>(wide.size()))));
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = INVALID_HANDLE_VALUE;
@@ -137,22 +139,42 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
     PROCESS_INFORMATION process{};
     // Under wine, starting a process now and then fails while others start
     // at the same moment; that says nothing of huemill, so try again.
-    BOOL started = FALSE;
     DWORD start_error = 0;
-    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0) {
             std::fprintf(stderr, "starting huemill failed with error %lu: trying again\n",
                          static_cast<unsigned long>(start_error));
             Sleep(100);
         }
-        started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                 nullptr, &startup, &process);
-        start_error = started ? 0 : GetLastError();
+        if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &process) != 0) {
+            return process;
+        }
+        start_error = GetLastError();
     }
+    ADD_FAILURE() << "cannot start " << command_line << ": error " << start_error;
+    return PROCESS_INFORMATION{};
+}
+
+}  // namespace
+
+void* start_huemill(const std::vector<std::string>& args) {
+    const PROCESS_INFORMATION process =
+        start_process(args, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
+    if (process.hThread != nullptr) {
+        CloseHandle(process.hThread);
+    }
+    return process.hProcess;
+}
+
+RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& /*launcher*/) const {
+    HANDLE out = inheritable_output(root_ / "stdout");
+    HANDLE err = inheritable_output(root_ / "stderr");
+    const PROCESS_INFORMATION process = start_process(args, out, err);
     CloseHandle(out);
     CloseHandle(err);
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << command_line << ": error " << start_error;
+    if (process.hProcess == nullptr) {
         return {-1, "", ""};
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -37,14 +37,22 @@ inline const std::string text_line_end = "\r\n";
 inline const std::string text_line_end = "\n";
 #endif
 
-// The one line huemill writes on standard error when name failed with error.
-std::string failure_message(const std::string& name, int error);
+// The one line huemill writes on standard error when name failed with
+// error, with what it adds in brackets where it has more to say.
+std::string failure_message(const std::string& name, int error, const std::string& detail = "");
 
 // A launcher (see ScratchFolder::huemill) that runs the program as a user
 // without privileges: nothing to add where the tests run as one, setpriv
 // to run as nobody where they run as root, and no launcher at all where
 // setpriv is missing, since root may read and write whatever it likes.
 std::optional<std::vector<std::string>> unprivileged_launcher();
+
+#ifdef _WIN32
+// Starts the built huemill with args in the current folder, with nowhere to
+// write, and returns its process handle without waiting (null where it
+// could not start).
+void* start_huemill(const std::vector<std::string>& args);
+#endif
 
 // What one run of huemill did.
 struct RunResult {

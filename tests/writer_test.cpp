@@ -86,15 +86,13 @@ TEST(TemporaryName, StartsWithTheListingsNameAndFitsTheLongestFileName) {
     const std::string accented = std::string(235, 'n') + "\xC3\xA9" + std::string(18, 'e');
     const std::pair<std::string, std::string> cases[] = {
         {"sky.pal.c", "sky.pal.c.huemill-k3j9x0.tmp"},
-        {"art.d/sky.pal.c", "art.d/sky.pal.c.huemill-k3j9x0.tmp"},
-        {"far/" + longest, "far/" + longest.substr(0, 236) + ".huemill-k3j9x0.tmp"},
+        {longest, longest.substr(0, 236) + ".huemill-k3j9x0.tmp"},
         {accented, accented.substr(0, 235) + ".huemill-k3j9x0.tmp"},
     };
     for (const auto& [name, expected] : cases) {
-        const std::string temporary = huemill::temporary_listing_name(name, "k3j9x0");
+        const std::string temporary = huemill::temporary_file_name(name, "k3j9x0");
         EXPECT_EQ(temporary, expected) << "listing " << name;
-        const std::size_t file_start = temporary.rfind('/') + 1;
-        EXPECT_LE(temporary.size() - file_start, 255U) << "listing " << name;
+        EXPECT_LE(temporary.size(), 255U) << "listing " << name;
     }
 }
 
