@@ -1,0 +1,87 @@
+// huemill at home on Windows, as far as wine can show it: names Windows
+// keeps for devices, a listing another program holds open, and a run
+// killed while its temporary file exists.
+#include <windows.h>
+
+#include <thread>
+
+#include "support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace huemill_test;
+using Windows = ScratchFolder;
+
+const std::string palette = palette_bytes(1, {{0x1F, 0, 0xAB}});
+const std::string listing = declaration + "\nr: 1F, g: 0, b: AB\n";
+const std::string old_listing = "an older listing\n";
+
+TEST_F(Windows, DeviceNamesAreNeverListingNames) {
+    fs::create_directory("sub");
+    write_file("NULL.pal", palette);  // a near miss: an ordinary name
+    write_file("com10.pal", palette);
+    // NUL reads as an empty file anywhere, in any case and with any
+    // extension; its listing would be the device, so none is made.
+    for (const std::string device : {"NUL", "nul.pal", "sub/Nul .x"}) {
+        const std::string listing_name = device.substr(0, device.find('.')) + ".pal.c";
+        const auto run = huemill({"NULL.pal", device, "com10.pal"});
+        EXPECT_EQ(run.status, 1) << device;
+        EXPECT_EQ(run.err, "huemill: " + listing_name +
+                               ": Windows reserves this name for a device" + text_line_end);
+        EXPECT_EQ(files_left(), (Files{"NULL.pal", "NULL.pal.c", "com10.pal", "sub"})) << device;
+    }
+    EXPECT_EQ(huemill({"com10.pal"}).status, 0);
+    EXPECT_EQ(read_file("com10.pal.c"), listing);
+}
+
+// Opens path the way an editor or a virus scanner might: without letting
+// anyone delete or rename it while it is open.
+HANDLE hold(const char* path) {
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
+    write_file("a.pal", palette);
+    write_file("a.pal.c", old_listing);
+
+    // Held for a moment: huemill waits and succeeds.
+    HANDLE held = hold("a.pal.c");
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread release([held] {
+        Sleep(300);
+        CloseHandle(held);
+    });
+    const auto waited = huemill({"a.pal"});
+    release.join();
+    EXPECT_EQ(waited.status, 0) << waited.err;
+    EXPECT_EQ(read_file("a.pal.c"), listing);
+
+    // Held for good: huemill gives up, and loses nothing.
+    write_file("a.pal.c", old_listing);
+    held = hold("a.pal.c");
+    const auto gave_up = huemill({"a.pal"});
+    EXPECT_EQ(gave_up.status, 1);
+    EXPECT_EQ(gave_up.err, failure_message("a.pal.c", EACCES));
+    EXPECT_EQ(read_file("a.pal.c"), old_listing);
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
+
+    // Killed while it waits, its temporary file there: Windows removes it.
+    HANDLE process = start_huemill({"a.pal"});
+    ASSERT_NE(process, nullptr);
+    bool temporary_seen = false;
+    for (int wait = 0; wait < 100 && !temporary_seen; ++wait) {
+        Sleep(10);
+        temporary_seen = files_left().size() == 3;
+    }
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    CloseHandle(held);
+    EXPECT_TRUE(temporary_seen);
+    EXPECT_EQ(read_file("a.pal.c"), old_listing);
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
+}
+
+}  // namespace
