@@ -12,8 +12,21 @@
 namespace huemill {
 namespace {
 
-// How many times a taken temporary name is tried again with another suffix.
+// How many temporary names are tried, where one is taken or too long.
 constexpr int creation_attempts = 100;
+
+// What a temporary file's name adds to its listing's name.
+constexpr std::string_view temporary_infix = ".huemill-";
+constexpr std::size_t unique_size = 6;
+constexpr std::string_view temporary_extension = ".tmp";
+
+// The longest name common file systems take, and the shortest temporary
+// name tried: one byte of the listing's name, then what is added.
+constexpr std::size_t longest_file_name = 255;
+constexpr std::size_t shortest_temporary_name =
+    1 + temporary_infix.size() + unique_size + temporary_extension.size();
+
+bool is_utf8_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
 
 // Six characters that no other temporary file of this run has had, and that
 // another process is unlikely to pick: drawn from a generator seeded with
@@ -30,7 +43,7 @@ std::string unique_suffix() {
     bits ^= bits >> 31U;
     // Lower case and digits only: Windows names ignore case.
     constexpr std::string_view alphabet = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix(6, '0');
+    std::string suffix(unique_size, '0');
     for (char& c : suffix) {
         c = alphabet[static_cast<std::size_t>(bits % alphabet.size())];
         bits /= alphabet.size();
@@ -41,10 +54,17 @@ std::string unique_suffix() {
 // Creates a temporary file for the listing file name listing_file and puts
 // its name into temporary. Returns 0 or the error.
 int create_temporary(std::string_view listing_file, std::string& temporary) {
+    std::size_t longest = longest_file_name;
     int error = EEXIST;
-    for (int attempt = 0; attempt < creation_attempts && error == EEXIST; ++attempt) {
-        temporary = temporary_file_name(listing_file, unique_suffix());
+    for (int attempt = 0; attempt < creation_attempts; ++attempt) {
+        temporary = temporary_file_name(listing_file, unique_suffix(), longest);
         error = platform::create_temporary(temporary);
+        if (error == ENAMETOOLONG && temporary.size() / 2 > shortest_temporary_name) {
+            // A file system that takes shorter names (eCryptfs: 143 bytes).
+            longest = temporary.size() / 2;
+        } else if (error != EEXIST) {
+            break;
+        }
     }
     return error;
 }
@@ -76,20 +96,28 @@ std::size_t file_name_start(std::string_view name) {
 
 std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
                                 std::size_t longest) {
-    constexpr std::string_view infix = ".huemill-";
-    constexpr std::string_view extension = ".tmp";
-    const std::size_t suffix_size = infix.size() + unique.size() + extension.size();
+    const std::size_t added = temporary_infix.size() + unique.size() + temporary_extension.size();
     std::size_t kept = listing_file.size();
-    if (kept + suffix_size > longest) {
-        kept = longest - suffix_size;
-        // Back up to the first byte of a UTF-8 character, not into one.
-        while (kept > 0 && (static_cast<unsigned char>(listing_file[kept]) & 0xC0U) == 0x80U) {
+    if (kept + added > longest) {
+        const std::size_t cut = longest > added ? longest - added : 1;
+        kept = cut;
+        // Back to the first byte of the UTF-8 character there, at most
+        // three bytes back and never to nothing; bytes that are not UTF-8
+        // are cut where they are.
+        for (int back = 0; back < 3 && kept > 1 && is_utf8_continuation(listing_file[kept]);
+             ++back) {
             --kept;
+        }
+        if (is_utf8_continuation(listing_file[kept])) {
+            kept = cut;
         }
     }
     std::string temporary;
-    temporary.reserve(kept + suffix_size);
-    temporary.append(listing_file.substr(0, kept)).append(infix).append(unique).append(extension);
+    temporary.reserve(kept + added);
+    temporary.append(listing_file.substr(0, kept))
+        .append(temporary_infix)
+        .append(unique)
+        .append(temporary_extension);
     return temporary;
 }
 

@@ -32,8 +32,8 @@ std::size_t file_name_start(std::string_view name);
 
 // The temporary file's name, in the listing's folder, for the listing's file
 // name: that name followed by ".huemill-", unique and ".tmp". Where that
-// would pass longest bytes, the listing's name is cut short, never inside a
-// UTF-8 character.
+// would pass longest bytes, the listing's name is cut short, but never to
+// nothing, and never inside a UTF-8 character.
 std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
                                 std::size_t longest = 255);
 

@@ -84,15 +84,23 @@ TEST(TemporaryName, StartsWithTheListingsNameAndFitsTheLongestFileName) {
     const std::string longest(255, 'n');
     // "\xC3\xA9" is one character, "é": a cut never splits it.
     const std::string accented = std::string(235, 'n') + "\xC3\xA9" + std::string(18, 'e');
-    const std::pair<std::string, std::string> cases[] = {
-        {"sky.pal.c", "sky.pal.c.huemill-k3j9x0.tmp"},
-        {longest, longest.substr(0, 236) + ".huemill-k3j9x0.tmp"},
-        {accented, accented.substr(0, 235) + ".huemill-k3j9x0.tmp"},
+    const std::string not_utf8(249, '\x80');  // continuation bytes only
+    const struct {
+        std::string name;
+        std::size_t longest;
+        std::string expected;
+    } cases[] = {
+        {"sky.pal.c", 255, "sky.pal.c.huemill-k3j9x0.tmp"},
+        {longest, 255, longest.substr(0, 236) + ".huemill-k3j9x0.tmp"},
+        {accented, 255, accented.substr(0, 235) + ".huemill-k3j9x0.tmp"},
+        {not_utf8, 255, not_utf8.substr(0, 236) + ".huemill-k3j9x0.tmp"},
+        {longest, 127, longest.substr(0, 108) + ".huemill-k3j9x0.tmp"},
+        {"\xC3\xA9t\xC3\xA9", 20, "\xC3.huemill-k3j9x0.tmp"},  // never nothing of it
     };
-    for (const auto& [name, expected] : cases) {
-        const std::string temporary = huemill::temporary_file_name(name, "k3j9x0");
-        EXPECT_EQ(temporary, expected) << "listing " << name;
-        EXPECT_LE(temporary.size(), 255U) << "listing " << name;
+    for (const auto& [name, limit, expected] : cases) {
+        const std::string temporary = huemill::temporary_file_name(name, "k3j9x0", limit);
+        EXPECT_EQ(temporary, expected) << "listing " << name << ", at most " << limit;
+        EXPECT_LE(temporary.size(), std::max<std::size_t>(limit, 20)) << "listing " << name;
     }
 }
 
