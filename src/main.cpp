@@ -3,6 +3,7 @@
 #include <string>
 
 #include "listing_file.hpp"
+#include "message.hpp"
 #include "palette.hpp"
 #include "platform.hpp"
 
@@ -16,36 +17,15 @@ constexpr int exit_usage = 2;
 
 constexpr char usage_text[] = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
 
-// Appends name to line with its control bytes escaped, so that a message
-// stays one line and a name cannot drive the terminal. Other bytes pass as
-// they are, so UTF-8 names read as they should.
-void append_printable(std::string& line, const std::string& name) {
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            line += c;
-        } else if (byte == '\n') {
-            line += "\\n";
-        } else if (byte == '\t') {
-            line += "\\t";
-        } else if (byte == '\r') {
-            line += "\\r";
-        } else {
-            constexpr char digits[] = "0123456789ABCDEF";
-            line += {'\\', 'x', digits[byte >> 4U], digits[byte & 0xFU]};
-        }
-    }
-}
-
 // Reports on standard error, in one line, that name failed with error, and
 // why in detail where there is more to say.
 void report(const std::string& name, int error, const std::string& detail = "") {
     std::string line = "huemill: ";
-    append_printable(line, name);
+    huemill::append_printable(line, name);
     line.append(": ").append(huemill::platform::describe(error));
     if (!detail.empty()) {
         line.append(" (");
-        append_printable(line, detail);
+        huemill::append_printable(line, detail);
         line.append(")");
     }
     line.append("\n");

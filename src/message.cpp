@@ -1,0 +1,89 @@
+#include "message.hpp"
+
+namespace huemill {
+namespace {
+
+constexpr char hex_digits[] = "0123456789ABCDEF";
+
+// The length of the well-formed UTF-8 character at the start of text, 0
+// where none starts there (a stray, overlong, surrogate or too large
+// sequence), and its code point in code_point.
+std::size_t utf8_character(std::string_view text, char32_t& code_point) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(0);
+    std::size_t length = 0;
+    // The range the second byte must fall in, which rules out overlong
+    // forms, surrogates and code points past U+10FFFF.
+    unsigned low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code_point = lead & 0x1FU;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code_point = lead & 0x0FU;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code_point = lead & 0x07U;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0U) != 0x80U) {
+            return 0;
+        }
+        code_point = code_point << 6U | (byte(i) & 0x3FU);
+    }
+    return length;
+}
+
+bool drives_the_terminal(char32_t code_point) {
+    return (code_point >= 0x80 && code_point <= 0x9F) || code_point == 0x061C ||
+           code_point == 0x200E || code_point == 0x200F ||
+           (code_point >= 0x202A && code_point <= 0x202E) ||
+           (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
+}  // namespace
+
+void append_printable(std::string& line, std::string_view text) {
+    while (!text.empty()) {
+        const auto byte = static_cast<unsigned char>(text.front());
+        std::size_t length = 1;
+        char32_t code_point = byte;
+        if (byte >= 0x80) {
+            length = utf8_character(text, code_point);
+        }
+        if (length == 0) {
+            line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
+            length = 1;
+        } else if (byte == '\n') {
+            line += "\\n";
+        } else if (byte == '\t') {
+            line += "\\t";
+        } else if (byte == '\r') {
+            line += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
+        } else if (drives_the_terminal(code_point)) {
+            line += "\\u";
+            for (unsigned shift = 12;; shift -= 4) {
+                line += hex_digits[(code_point >> shift) & 0xFU];
+                if (shift == 0) {
+                    break;
+                }
+            }
+        } else {
+            line.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+    }
+}
+
+}  // namespace huemill
