@@ -13,7 +13,9 @@
 #else
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 extern char** environ;
 #endif
@@ -186,6 +188,23 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
 }
 
 #else
+
+std::string access_of(const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return "missing";
+    }
+    std::ostringstream access;
+    access << "mode " << std::oct << (status.st_mode & 07777U) << std::dec << ", owner "
+           << status.st_uid << ", group " << status.st_gid << ", acl";
+    std::string acl(4096, '\0');
+    const ssize_t size = lgetxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size());
+    acl.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    for (const char byte : acl) {
+        access << ' ' << std::hex << static_cast<unsigned>(static_cast<unsigned char>(byte));
+    }
+    return access.str();
+}
 
 RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
                                  const std::vector<std::string>& launcher) const {

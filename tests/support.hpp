@@ -54,6 +54,12 @@ std::optional<std::vector<std::string>> unprivileged_launcher();
 void* start_huemill(const std::vector<std::string>& args);
 #endif
 
+#ifndef _WIN32
+// What decides who may use the file at path, in one line to compare: its
+// mode, owner and group, and its access ACL as stored.
+std::string access_of(const std::string& path);
+#endif
+
 // What one run of huemill did.
 struct RunResult {
     int status;

@@ -1,15 +1,19 @@
-// huemill's hooks on POSIX systems (see platform.hpp): file descriptors,
-// rename(2), and signal handlers that remove a temporary file in progress.
+// huemill's hooks on Linux and other POSIX systems (see platform.hpp): file
+// descriptors, calls relative to the listing's folder, the old listing's
+// access control carried over as the system stores it (Linux's extended
+// attributes), and signal handlers that remove a temporary file this run
+// created and still owns.
 #include "platform.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
 
 namespace huemill::platform {
@@ -19,39 +23,184 @@ namespace {
 // failure is never mistaken for success.
 int failure_errno() { return errno != 0 ? errno : EIO; }
 
+// The access ACL as the system stores it: copying these bytes copies the
+// ACL, with no library needed.
+constexpr char acl_attribute[] = "system.posix_acl_access";
+
 // The listing in progress, from begin_listing to end_listing.
 struct Listing {
-    std::string name;
-    std::string temporary;  // its temporary file's path, once created
-    int descriptor = -1;    // the temporary file, while open
-    bool keeps_mode = false;
-    mode_t mode = 0;  // the permission bits of the file it replaces
+    std::string name;            // as given
+    int folder = AT_FDCWD;       // its folder, held open, or AT_FDCWD for the current one
+    std::string file;            // its file name within that folder
+    std::string temporary;       // the temporary file's name within that folder
+    int descriptor = -1;         // the temporary file, while open
+    bool replaces_file = false;  // a regular file stands at the name...
+    struct stat old {};          // ... with this status
+    std::string attributes;      // ... and these extended attributes, NUL-separated
 };
 Listing listing;
 
-// The temporary file that may exist at this moment, for the signal handler
-// to remove.
-std::atomic<const char*> temporary_in_progress{nullptr};
+// --- Signals --------------------------------------------------------------
+//
+// The handler removes the temporary file announced to it. Announcing goes
+// with creating, and withdrawing with renaming or removing, inside stretches
+// where the caught signals are blocked: so the handler only ever removes a
+// file this run has created and not yet renamed or removed.
+
+sigset_t caught_signals;
+std::atomic<int> announced_folder{AT_FDCWD};
+std::atomic<const char*> announced_temporary{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free, "read safely in a signal handler");
 
 extern "C" void remove_temporary_and_end(int signal_number) {
-    if (const char* temporary = temporary_in_progress.load()) {
-        unlink(temporary);
+    if (const char* temporary = announced_temporary.load()) {
+        unlinkat(announced_folder.load(), temporary, 0);
     }
     // Ended by the signal itself, so that the caller sees what ended it.
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
 }
 
-// The permission bits a new file does not get: read once, when first needed.
-mode_t creation_mask() {
-    static const mode_t mask = [] {
-        const mode_t current = umask(0);
-        umask(current);
-        return current;
-    }();
-    return mask;
+// Holds back the caught signals until allow_signals(held) is called.
+sigset_t hold_signals() {
+    sigset_t held;
+    sigprocmask(SIG_BLOCK, &caught_signals, &held);
+    return held;
 }
+void allow_signals(const sigset_t& held) { sigprocmask(SIG_SETMASK, &held, nullptr); }
+
+// --- Access control -------------------------------------------------------
+
+// A path that reaches the old listing for the calls that take no folder:
+// through the folder this run holds open, so that it names the same file
+// even if the folder is renamed meanwhile. Systems without /proc get the
+// listing's name.
+std::string old_listing_path(bool through_proc) {
+    if (listing.folder == AT_FDCWD) {
+        return listing.file;
+    }
+    if (!through_proc) {
+        return listing.name;
+    }
+    return "/proc/self/fd/" + std::to_string(listing.folder) + "/" + listing.file;
+}
+
+// Reads into value what read (llistxattr or lgetxattr, given a path, a
+// buffer and its size) gives for the old listing, asking again where it
+// grew between asking its size and reading it. Returns 0 or the error.
+template <typename Read>
+int read_old_listing(Read read, std::string& value) {
+    for (const bool through_proc : {true, false}) {
+        const std::string path = old_listing_path(through_proc);
+        for (;;) {
+            errno = 0;
+            const ssize_t size = read(path.c_str(), nullptr, 0);
+            if (size == 0) {
+                value.clear();
+                return 0;
+            }
+            if (size > 0) {
+                value.resize(static_cast<std::size_t>(size));
+                const ssize_t got = read(path.c_str(), value.data(), value.size());
+                if (got >= 0) {
+                    value.resize(static_cast<std::size_t>(got));
+                    return 0;
+                }
+            }
+            if (errno != ERANGE) {
+                break;
+            }
+        }
+        if (errno != ENOENT || listing.folder == AT_FDCWD) {
+            break;
+        }
+    }
+    return failure_errno();
+}
+
+// The value of the old listing's extended attribute name. Returns 0 or the
+// error.
+int read_attribute(const char* name, std::string& value) {
+    return read_old_listing(
+        [name](const char* path, char* buffer, std::size_t size) {
+            return lgetxattr(path, name, buffer, size);
+        },
+        value);
+}
+
+// The names of the old listing's extended attributes, into
+// listing.attributes. Returns 0 or the error; a file system without them
+// has none.
+int list_attributes() {
+    const int error =
+        read_old_listing([](const char* path, char* buffer,
+                            std::size_t size) { return llistxattr(path, buffer, size); },
+                         listing.attributes);
+    if (error == ENOTSUP || error == EOPNOTSUPP) {
+        listing.attributes.clear();
+        return 0;
+    }
+    return error;
+}
+
+// The name of the old listing's extended attribute that starts at at in
+// listing.attributes; moves at past it.
+std::string_view next_attribute(std::size_t& at) {
+    const std::string_view names = listing.attributes;
+    const std::size_t end = std::min(names.find('\0', at), names.size());
+    const std::string_view name = names.substr(at, end - at);
+    at = end + 1;
+    return name;
+}
+
+bool has_attribute(std::string_view name) {
+    for (std::size_t at = 0; at < listing.attributes.size();) {
+        if (next_attribute(at) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Takes away in acl (as stored: a 4-byte header, then 8-byte entries of tag,
+// permissions and id, little-endian) every right of the owning group.
+void clear_owning_group(std::string& acl) {
+    constexpr unsigned owning_group_tag = 0x04;  // ACL_GROUP_OBJ
+    for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
+        const unsigned tag = static_cast<unsigned char>(acl[entry]) |
+                             static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1]))
+                                 << 8U;
+        if (tag == owning_group_tag) {
+            acl[entry + 2] = acl[entry + 3] = '\0';
+        }
+    }
+}
+
+// Gives the temporary file the old listing's owner (where this user may
+// set it: as root) and group (where this user belongs to it). Returns 0, or
+// EPERM where the group cannot be kept, or another error.
+int keep_owner_and_group(const struct stat& now) {
+    const bool root = geteuid() == 0;
+    if (now.st_gid == listing.old.st_gid && (!root || now.st_uid == listing.old.st_uid)) {
+        return 0;
+    }
+    const uid_t owner = root ? listing.old.st_uid : static_cast<uid_t>(-1);
+    return fchown(listing.descriptor, owner, listing.old.st_gid) != 0 ? failure_errno() : 0;
+}
+
+// Copies the old listing's user.* attributes, where the system allows: they
+// are the user's own notes on the file, not what decides access.
+void copy_user_attributes() {
+    std::string value;
+    for (std::size_t at = 0; at < listing.attributes.size();) {
+        const std::string name(next_attribute(at));
+        if (name.rfind("user.", 0) == 0 && read_attribute(name.c_str(), value) == 0) {
+            fsetxattr(listing.descriptor, name.c_str(), value.data(), value.size(), 0);
+        }
+    }
+}
+
+// --- Output ---------------------------------------------------------------
 
 // Writes all of bytes to descriptor. Returns 0 or the error.
 int write_all_to(int descriptor, std::string_view bytes) {
@@ -72,18 +221,27 @@ int write_all_to(int descriptor, std::string_view bytes) {
 }  // namespace
 
 void prepare_process() {
-    struct sigaction removing {};
-    removing.sa_handler = remove_temporary_and_end;
-    sigemptyset(&removing.sa_mask);
+    // A closed pipe or a file-size limit fails the write, which is then
+    // reported, instead of ending the process.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    // Each signal's disposition is read before anything is installed, so
+    // one ignored at start (nohup, a background job) is never caught.
+    sigemptyset(&caught_signals);
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous {};
-        sigaction(signal_number, &removing, &previous);
-        // nohup and background jobs ignore these: so does huemill then.
-        if (previous.sa_handler == SIG_IGN) {
-            sigaction(signal_number, &previous, nullptr);
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&caught_signals, signal_number);
         }
     }
-    std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction removing {};
+    removing.sa_handler = remove_temporary_and_end;
+    removing.sa_mask = caught_signals;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        if (sigismember(&caught_signals, signal_number) == 1) {
+            sigaction(signal_number, &removing, nullptr);
+        }
+    }
 }
 
 char** utf8_arguments(int /*argc*/, char* argv[]) { return argv; }
@@ -124,50 +282,100 @@ int read_start(const char* path, unsigned char* bytes, std::size_t size, std::si
 std::string_view folder_separators() { return "/"; }
 
 int begin_listing(const std::string& name) {
+    const std::size_t file_start = name.find_last_of(folder_separators()) + 1;
     listing.name = name;
-    listing.keeps_mode = false;
-    struct stat standing {};
-    if (lstat(name.c_str(), &standing) != 0) {
+    listing.file.assign(name, file_start);
+    listing.replaces_file = false;
+    if (file_start > 0) {
+        // The temporary file's name is relative to the folder, so it never
+        // meets the limit on paths, and it and the rename stay in the folder
+        // even if the folder is renamed meanwhile.
+        listing.folder = open(name.substr(0, file_start).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (listing.folder < 0) {
+            listing.folder = AT_FDCWD;
+            return failure_errno();
+        }
+    }
+    if (fstatat(listing.folder, listing.file.c_str(), &listing.old, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? 0 : failure_errno();
     }
-    if (S_ISDIR(standing.st_mode)) {
+    if (S_ISDIR(listing.old.st_mode)) {
         return EISDIR;
     }
-    if (!S_ISREG(standing.st_mode)) {
+    if (!S_ISREG(listing.old.st_mode)) {
         return 0;  // a link, FIFO, socket or device: the name is simply taken
     }
-    if (faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) != 0) {
         return failure_errno();
     }
-    listing.keeps_mode = true;
-    listing.mode = standing.st_mode & 0777U;
-    return 0;
+    listing.replaces_file = true;
+    return list_attributes();
 }
 
 int create_temporary(const std::string& file_name) {
-    temporary_in_progress = nullptr;
-    listing.temporary.assign(listing.name, 0, listing.name.find_last_of(folder_separators()) + 1);
-    listing.temporary += file_name;
-    // Announced before it exists, so that no moment passes with the file
-    // there and a signal handler unaware of it.
-    temporary_in_progress = listing.temporary.c_str();
-    listing.descriptor =
-        open(listing.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-             listing.keeps_mode ? listing.mode : 0666);
-    if (listing.descriptor < 0) {
-        const int error = failure_errno();
-        temporary_in_progress = nullptr;
-        return error;
+    listing.temporary = file_name;
+    const mode_t mode = listing.replaces_file ? listing.old.st_mode & 0777U : 0666;
+    const sigset_t held = hold_signals();
+    listing.descriptor = openat(listing.folder, listing.temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int error = listing.descriptor < 0 ? failure_errno() : 0;
+    if (error == 0) {
+        announced_folder = listing.folder;
+        announced_temporary = listing.temporary.c_str();
     }
-    return 0;
+    allow_signals(held);
+    return error;
 }
 
 int carry_over() {
-    // The creation mask may have narrowed the bits the file was created with.
-    if (!listing.keeps_mode || (listing.mode & creation_mask()) == 0) {
-        return 0;
+    if (!listing.replaces_file) {
+        return 0;  // a new listing gets what any new file gets
     }
-    return fchmod(listing.descriptor, listing.mode) != 0 ? failure_errno() : 0;
+    struct stat now {};
+    if (fstat(listing.descriptor, &now) != 0) {
+        return failure_errno();
+    }
+    // The permission bits only: setuid, setgid and sticky do not suit a
+    // listing, which is text.
+    mode_t mode = listing.old.st_mode & 0777U;
+    int error = keep_owner_and_group(now);
+    const bool group_kept = error == 0;
+    if (error == EPERM) {
+        // The group this user may give it is another: it gets no access.
+        mode &= ~static_cast<mode_t>(070);
+        error = 0;
+    }
+    if (error != 0) {
+        return error;
+    }
+    bool mode_set = false;
+    if (has_attribute(acl_attribute)) {
+        std::string acl;
+        if ((error = read_attribute(acl_attribute, acl)) != 0) {
+            return error;
+        }
+        if (!group_kept) {
+            clear_owning_group(acl);
+        }
+        // The ACL sets the permission bits with it.
+        if (fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0) {
+            return failure_errno();
+        }
+        mode_set = true;
+    } else {
+        // None was there, so none may be here: the folder's default ACL
+        // may have given the file one, and with it other bits.
+        const bool inherited = fremovexattr(listing.descriptor, acl_attribute) == 0;
+        if (!inherited && errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP) {
+            return failure_errno();
+        }
+        mode_set = !inherited && (now.st_mode & 07777U) == mode;
+    }
+    if (!mode_set && fchmod(listing.descriptor, mode) != 0) {
+        return failure_errno();
+    }
+    copy_user_attributes();
+    return 0;
 }
 
 int write_temporary(const char* bytes, std::size_t size, std::size_t& written) {
@@ -188,7 +396,16 @@ int commit() {
     if (closed != 0) {
         return failure_errno();
     }
-    return rename(listing.temporary.c_str(), listing.name.c_str()) != 0 ? failure_errno() : 0;
+    const sigset_t held = hold_signals();
+    const int error = renameat(listing.folder, listing.temporary.c_str(), listing.folder,
+                               listing.file.c_str()) != 0
+                          ? failure_errno()
+                          : 0;
+    if (error == 0) {
+        announced_temporary = nullptr;
+    }
+    allow_signals(held);
+    return error;
 }
 
 int discard() {
@@ -196,9 +413,19 @@ int discard() {
         close(listing.descriptor);
         listing.descriptor = -1;
     }
-    return unlink(listing.temporary.c_str()) != 0 ? failure_errno() : 0;
+    const sigset_t held = hold_signals();
+    const int error =
+        unlinkat(listing.folder, listing.temporary.c_str(), 0) != 0 ? failure_errno() : 0;
+    announced_temporary = nullptr;
+    allow_signals(held);
+    return error;
 }
 
-void end_listing() { temporary_in_progress = nullptr; }
+void end_listing() {
+    if (listing.folder != AT_FDCWD) {
+        close(listing.folder);
+        listing.folder = AT_FDCWD;
+    }
+}
 
 }  // namespace huemill::platform
