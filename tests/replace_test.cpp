@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -42,6 +43,16 @@ TEST_F(Replace, ReadOnlyListingAndDirectoryAreNotReplaced) {
     EXPECT_EQ(read_only.status, 1);
     EXPECT_EQ(read_only.err, failure_message("b.pal.c", EACCES));
     EXPECT_EQ(read_file("b.pal.c"), old_listing);
+#ifndef _WIN32
+    if (!unprivileged->empty()) {
+        // Above, root's file refused nobody; now nobody's own file does.
+        ASSERT_EQ(chown("b.pal.c", 65534, 65534), 0);
+        const auto own = huemill({"b.pal"}, *unprivileged);
+        EXPECT_EQ(own.status, 1);
+        EXPECT_EQ(own.err, failure_message("b.pal.c", EACCES));
+        EXPECT_EQ(read_file("b.pal.c"), old_listing);
+    }
+#endif
     const auto directory = huemill({"d.pal"});
     EXPECT_EQ(directory.status, 1);
     EXPECT_EQ(directory.err, failure_message("d.pal.c", EISDIR));

@@ -42,12 +42,16 @@ Listing listing;
 
 // --- Signals --------------------------------------------------------------
 //
-// The handler removes the temporary file announced to it. Announcing goes
-// with creating, and withdrawing with renaming or removing, inside stretches
-// where the caught signals are blocked: so the handler only ever removes a
-// file this run has created and not yet renamed or removed.
+// The handler removes the temporary file announced to it. A temporary file
+// is announced as it is created and withdrawn as it is renamed or removed,
+// and the caught signals are held back from just before it is created to
+// just after that: so the handler only ever removes a file this run has
+// created and not yet renamed or removed, and a signal arriving meanwhile
+// waits at most for one listing's write.
 
 sigset_t caught_signals;
+sigset_t signals_before;  // the mask to go back to when they are let through
+bool holding_signals = false;
 std::atomic<int> announced_folder{AT_FDCWD};
 std::atomic<const char*> announced_temporary{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free, "read safely in a signal handler");
@@ -61,13 +65,20 @@ extern "C" void remove_temporary_and_end(int signal_number) {
     raise(signal_number);
 }
 
-// Holds back the caught signals until allow_signals(held) is called.
-sigset_t hold_signals() {
-    sigset_t held;
-    sigprocmask(SIG_BLOCK, &caught_signals, &held);
-    return held;
+void hold_signals() {
+    sigprocmask(SIG_BLOCK, &caught_signals, &signals_before);
+    holding_signals = true;
 }
-void allow_signals(const sigset_t& held) { sigprocmask(SIG_SETMASK, &held, nullptr); }
+
+// Withdraws the temporary file from the handler and lets the signals held
+// back through, so that one of them ends the process only now.
+void withdraw_and_allow_signals() {
+    announced_temporary = nullptr;
+    if (holding_signals) {
+        holding_signals = false;
+        sigprocmask(SIG_SETMASK, &signals_before, nullptr);
+    }
+}
 
 // --- Access control -------------------------------------------------------
 
@@ -162,6 +173,32 @@ bool has_attribute(std::string_view name) {
     return false;
 }
 
+// Whether the temporary file has an access ACL, into has_acl. Returns 0 or
+// the error.
+int temporary_has_acl(bool& has_acl) {
+    std::string names;
+    for (;;) {
+        errno = 0;
+        const ssize_t size = flistxattr(listing.descriptor, nullptr, 0);
+        if (size <= 0) {  // none at all, the usual case: one call
+            has_acl = false;
+            return size == 0 || errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : failure_errno();
+        }
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = flistxattr(listing.descriptor, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        if (errno != ERANGE) {
+            return failure_errno();
+        }
+    }
+    has_acl = names.find(std::string(acl_attribute) + '\0') == 0 ||
+              names.find(std::string("\0") + acl_attribute + '\0') != std::string::npos;
+    return 0;
+}
+
 // Takes away in acl (as stored: a 4-byte header, then 8-byte entries of tag,
 // permissions and id, little-endian) every right of the owning group.
 void clear_owning_group(std::string& acl) {
@@ -180,7 +217,7 @@ void clear_owning_group(std::string& acl) {
 // set it: as root) and group (where this user belongs to it). Returns 0, or
 // EPERM where the group cannot be kept, or another error.
 int keep_owner_and_group(const struct stat& now) {
-    const bool root = geteuid() == 0;
+    static const bool root = geteuid() == 0;
     if (now.st_gid == listing.old.st_gid && (!root || now.st_uid == listing.old.st_uid)) {
         return 0;
     }
@@ -198,6 +235,19 @@ void copy_user_attributes() {
             fsetxattr(listing.descriptor, name.c_str(), value.data(), value.size(), 0);
         }
     }
+}
+
+// Whether this user may write to the old listing, which is then replaced;
+// otherwise errno says why not. Its owner's write bit decides for its
+// owner (an ACL never narrows the owner's rights), and root may write
+// anything; only for others does the system have to say.
+bool may_write_old_listing() {
+    static const uid_t user = geteuid();
+    if (user == listing.old.st_uid) {
+        errno = EACCES;
+        return (listing.old.st_mode & S_IWUSR) != 0;
+    }
+    return user == 0 || faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 // --- Output ---------------------------------------------------------------
@@ -305,7 +355,7 @@ int begin_listing(const std::string& name) {
     if (!S_ISREG(listing.old.st_mode)) {
         return 0;  // a link, FIFO, socket or device: the name is simply taken
     }
-    if (faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (!may_write_old_listing()) {
         return failure_errno();
     }
     listing.replaces_file = true;
@@ -315,16 +365,17 @@ int begin_listing(const std::string& name) {
 int create_temporary(const std::string& file_name) {
     listing.temporary = file_name;
     const mode_t mode = listing.replaces_file ? listing.old.st_mode & 0777U : 0666;
-    const sigset_t held = hold_signals();
+    hold_signals();
     listing.descriptor = openat(listing.folder, listing.temporary.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    const int error = listing.descriptor < 0 ? failure_errno() : 0;
-    if (error == 0) {
-        announced_folder = listing.folder;
-        announced_temporary = listing.temporary.c_str();
+    if (listing.descriptor < 0) {
+        const int error = failure_errno();
+        withdraw_and_allow_signals();
+        return error;
     }
-    allow_signals(held);
-    return error;
+    announced_folder = listing.folder;
+    announced_temporary = listing.temporary.c_str();
+    return 0;
 }
 
 int carry_over() {
@@ -365,8 +416,11 @@ int carry_over() {
     } else {
         // None was there, so none may be here: the folder's default ACL
         // may have given the file one, and with it other bits.
-        const bool inherited = fremovexattr(listing.descriptor, acl_attribute) == 0;
-        if (!inherited && errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP) {
+        bool inherited = false;
+        if ((error = temporary_has_acl(inherited)) != 0) {
+            return error;
+        }
+        if (inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
             return failure_errno();
         }
         mode_set = !inherited && (now.st_mode & 07777U) == mode;
@@ -396,16 +450,12 @@ int commit() {
     if (closed != 0) {
         return failure_errno();
     }
-    const sigset_t held = hold_signals();
-    const int error = renameat(listing.folder, listing.temporary.c_str(), listing.folder,
-                               listing.file.c_str()) != 0
-                          ? failure_errno()
-                          : 0;
-    if (error == 0) {
-        announced_temporary = nullptr;
+    if (renameat(listing.folder, listing.temporary.c_str(), listing.folder, listing.file.c_str()) !=
+        0) {
+        return failure_errno();
     }
-    allow_signals(held);
-    return error;
+    withdraw_and_allow_signals();
+    return 0;
 }
 
 int discard() {
@@ -413,15 +463,14 @@ int discard() {
         close(listing.descriptor);
         listing.descriptor = -1;
     }
-    const sigset_t held = hold_signals();
     const int error =
         unlinkat(listing.folder, listing.temporary.c_str(), 0) != 0 ? failure_errno() : 0;
-    announced_temporary = nullptr;
-    allow_signals(held);
+    withdraw_and_allow_signals();
     return error;
 }
 
 void end_listing() {
+    withdraw_and_allow_signals();
     if (listing.folder != AT_FDCWD) {
         close(listing.folder);
         listing.folder = AT_FDCWD;
