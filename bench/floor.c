@@ -1,8 +1,10 @@
 /* The I/O floor of a palette converter: for each argument, only the calls a
  * correct one must make. Open; read until end of file or 23 + 4096 bytes;
- * close. Then, so that NAME.c changes in one step: look at what stands at
- * NAME.c; create a new temporary file beside it; one write of the largest
- * listing's size; close; rename it over NAME.c. No formatting at all: the
+ * close. Then, so that NAME.c changes in one step and keeps who may read
+ * it: look at what stands at NAME.c, and where a file does, at its extended
+ * attributes (where its ACL is); create a new temporary file beside it; one
+ * write of the largest listing's size; close; rename it over NAME.c. No
+ * formatting at all, and no copying of attributes it does not find: the
  * text written is made once, at start, and has the shape of a real listing
  * (storage may treat all-zero blocks more cheaply). Dynamically linked, as
  * a C program usually is.
@@ -14,6 +16,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 enum { input_limit = 23 + 4096, listing_size = 43 + 255 * 38 + 1 };
@@ -45,7 +48,13 @@ int main(int argc, char **argv) {
 #else
         char temporary[sizeof name + 4];
         struct stat standing;
-        if (lstat(name, &standing) == 0 && S_ISDIR(standing.st_mode)) return 1;
+        if (lstat(name, &standing) == 0) {
+            char attributes[1024];
+            if (S_ISDIR(standing.st_mode)) return 1;
+            if (S_ISREG(standing.st_mode) && llistxattr(name, attributes, sizeof attributes) < 0) {
+                return 1;
+            }
+        }
         memcpy(temporary, name, length + 2);
         memcpy(temporary + length + 2, ".tmp", 5);
         fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666);
