@@ -1,17 +1,15 @@
-// Feeds arbitrary bytes to the reader as a palette file, writes the listing,
-// and checks it line by line against the bytes themselves: the declaration,
-// exactly entry-count record lines of the writer's form holding the values
-// at the records' offsets (zero past the end of the bytes), a closing line
-// end, and nothing else.
-#include <unistd.h>
-
+// Feeds arbitrary bytes to the reader as the start of a palette file, in
+// memory, formats the listing, and checks it line by line against the bytes
+// themselves: the declaration, exactly entry-count record lines of the
+// writer's form holding the values at the records' offsets (zero past the
+// end of the bytes), a closing line end, and nothing else. Reading files
+// and writing listings are the tests' part.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "listing_file.hpp"
 #include "palette.hpp"
 
 namespace {
@@ -56,56 +54,22 @@ std::uint32_t take_field(std::string_view& text, std::string_view prefix) {
     return static_cast<std::uint32_t>(value);
 }
 
-// This process's scratch files, the palette fed in and the listing made,
-// removed when the fuzzer exits.
-struct ScratchFiles {
-    std::string palette;
-    std::string listing;
-    ~ScratchFiles() {
-        std::remove(palette.c_str());
-        std::remove(listing.c_str());
-    }
-};
-
-const ScratchFiles& scratch() {
-    static const std::string stem = "/tmp/huemill_fuzz_" + std::to_string(getpid());
-    static const ScratchFiles files{stem + ".pal", stem + ".pal.c"};
-    return files;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& palette_path = scratch().palette;
-    const std::string& listing_path = scratch().listing;
-    std::FILE* input = std::fopen(palette_path.c_str(), "wb");
-    check(input != nullptr, "scratch palette opens");
-    check(std::fwrite(data, 1, size, input) == size && std::fclose(input) == 0,
-          "scratch palette written");
-
     // Kept across runs, as the program keeps them across files.
     static huemill::HeaderBlock header;
     static huemill::RecordArea records;
     static huemill::ListingText text;
-    const huemill::ReadResult palette =
-        huemill::read_palette(palette_path.c_str(), header, records);
-    check(palette.error == 0, "a regular file reads");
-    check(palette.entry_count == (size > 22 ? data[22] : 0U), "entry count is byte 22");
+    const unsigned entry_count = huemill::take_palette(data, size, header, records);
+    check(entry_count == (size > 22 ? data[22] : 0U), "entry count is byte 22");
 
-    const std::size_t listing_size = huemill::format_listing(palette.entry_count, records, text);
-    check(huemill::replace_listing(listing_path, text.data(), listing_size).error == 0,
-          "listing written");
-    std::string written(huemill::listing_capacity + 1, '\0');
-    std::FILE* back = std::fopen(listing_path.c_str(), "rb");
-    check(back != nullptr, "listing reopens");
-    written.resize(std::fread(written.data(), 1, written.size(), back));
-    std::fclose(back);
-
-    std::string_view listing = written;
+    const std::size_t listing_size = huemill::format_listing(entry_count, records, text);
+    std::string_view listing(text.data(), listing_size);
     check(listing.substr(0, huemill::declaration_line.size()) == huemill::declaration_line,
           "declaration line");
     listing.remove_prefix(huemill::declaration_line.size());
-    for (std::size_t k = 0; k < palette.entry_count; ++k) {
+    for (std::size_t k = 0; k < entry_count; ++k) {
         const std::size_t offset = 23 + 16 * k;
         check(take_field(listing, "\nr: ") == value_at(data, size, offset), "red");
         check(take_field(listing, ", g: ") == value_at(data, size, offset + 4), "green");

@@ -64,6 +64,12 @@ inline std::uint32_t record_blue(const RecordArea& records, std::size_t k) {
     return little_endian_at(records, k * record_size + 8);
 }
 
+// Takes the first size bytes of a palette file (at most 23 + 4096 are
+// used) into header and records, zero wherever the bytes end sooner, and
+// returns the entry count, the header's byte 22.
+unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock& header,
+                      RecordArea& records);
+
 // Reads the palette file at path into header and records, which then hold
 // the file's first 23 + 4096 bytes, zero wherever the file ends sooner.
 // Reads sequentially, so pipes and devices work, and never more than those

@@ -6,20 +6,28 @@
 
 namespace huemill {
 
+unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock& header,
+                      RecordArea& records) {
+    // Bytes a short file does not supply read as zero, never as an earlier
+    // file's.
+    const std::size_t in_header = std::min(size, header_size);
+    std::fill(std::copy(bytes, bytes + in_header, header.begin()), header.end(), 0);
+    const std::size_t in_records = std::min(size - in_header, record_area_size);
+    std::fill(std::copy(bytes + in_header, bytes + in_header + in_records, records.begin()),
+              records.end(), 0);
+    return header[entry_count_offset];
+}
+
 ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& records) {
-    // Read whole before anything is copied, so a failed read leaves header
+    // Read whole before anything is taken, so a failed read leaves header
     // and records as they were.
-    std::array<unsigned char, header_size + record_area_size> file_bytes{};
+    std::array<unsigned char, header_size + record_area_size> file_bytes;
     std::size_t got = 0;
     const int error = platform::read_start(path, file_bytes.data(), file_bytes.size(), got);
     if (error != 0) {
         return {error, 0};
     }
-    // Bytes a short file does not supply stay zero.
-    const auto records_start = file_bytes.begin() + header_size;
-    std::copy(file_bytes.begin(), records_start, header.begin());
-    std::copy(records_start, file_bytes.end(), records.begin());
-    return {0, header[entry_count_offset]};
+    return {0, take_palette(file_bytes.data(), got, header, records)};
 }
 
 }  // namespace huemill
