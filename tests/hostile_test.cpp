@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "support.hpp"
 
@@ -103,9 +104,27 @@ TEST_F(Hostile, TenGigabyteSparseFileCostsWhatASmallOneDoes) {
     if (too_big) {
         GTEST_SKIP() << "this file system cannot hold a 10 GB file: " << too_big.message();
     }
-    const auto run = huemill({"huge.pal"});
+    // A reader that reads on is stopped at its 100th read, not after 10 GB.
+    const std::vector<std::string> strace = traced(
+        {"-o", "../trace", "-e", "trace=openat,read", "-e", "inject=read:signal=KILL:when=100"});
+    if (strace.empty()) {
+        GTEST_SKIP() << "strace is missing, or the program runs under a wrapper";
+    }
+    const auto run = huemill({"huge.pal"}, strace);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(read_file("huge.pal.c"), expected_listing(head));
+    // What was read of it: the bytes every read of its descriptor returned.
+    std::string descriptor = "none";
+    std::size_t bytes_read = 0;
+    std::istringstream trace(read_file("../trace"));
+    for (std::string line; std::getline(trace, line);) {
+        if (line.rfind("openat(", 0) == 0 && line.find("\"huge.pal\"") != std::string::npos) {
+            descriptor = line.substr(line.rfind("= ") + 2);
+        } else if (line.rfind("read(" + descriptor + ",", 0) == 0) {
+            bytes_read += std::stoul(line.substr(line.rfind("= ") + 2));
+        }
+    }
+    EXPECT_EQ(bytes_read, 23U + 4096);
 }
 
 TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {

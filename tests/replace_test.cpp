@@ -153,19 +153,6 @@ TEST_F(Replace, FileSizeLimitFailsTheWriteAndLosesNothing) {
               (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal", "input.pal.c"}));
 }
 
-// Runs under strace, the LeakSanitizer off (it cannot check a process that
-// is being traced), with options; empty where strace or a wrapper is in
-// the way.
-std::vector<std::string> traced(const std::vector<std::string>& options) {
-    if (std::getenv("HUEMILL_TEST_WRAPPER") != nullptr ||
-        std::system("strace -V > /dev/null 2>&1") != 0) {
-        return {};
-    }
-    std::vector<std::string> command = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0"};
-    command.insert(command.end(), options.begin(), options.end());
-    return command;
-}
-
 TEST_F(Replace, SignalIgnoredAtStartIsNeverCaught) {
     // Under nohup SIGHUP is ignored: a SIGHUP that arrives while huemill
     // looks at or installs its handlers, or at any moment after, is too.

@@ -189,6 +189,16 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
 
 #else
 
+std::vector<std::string> traced(const std::vector<std::string>& options) {
+    if (std::getenv("HUEMILL_TEST_WRAPPER") != nullptr ||
+        std::system("strace -V > /dev/null 2>&1") != 0) {
+        return {};
+    }
+    std::vector<std::string> command = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0"};
+    command.insert(command.end(), options.begin(), options.end());
+    return command;
+}
+
 std::string access_of(const std::string& path) {
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0) {

@@ -55,6 +55,12 @@ void* start_huemill(const std::vector<std::string>& args);
 #endif
 
 #ifndef _WIN32
+// A launcher (see ScratchFolder::huemill) that runs the program under
+// strace with options, LeakSanitizer off (it cannot check a process being
+// traced); empty where strace is missing or the program runs under a
+// wrapper already.
+std::vector<std::string> traced(const std::vector<std::string>& options);
+
 // What decides who may use the file at path, in one line to compare: its
 // mode, owner and group, and its access ACL as stored.
 std::string access_of(const std::string& path);

@@ -23,11 +23,13 @@ const std::string palette = palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x1
 const std::string listing = declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
 const std::string old_listing = "an older listing, complete in its own day\n";
 
-// One call of a traced run, as strace names it, with its count among calls
-// of that name.
+// One call of a clean traced run: its name as strace gives it, its count
+// among calls of that name, and what an injected error there must do.
 struct Call {
     std::string name;
     int count;
+    bool creates_temporary;  // the exclusive create of a temporary file
+    bool may_fail_quietly;   // closing what was only read, a user.* attribute
 };
 
 // The calls of a clean run that touch files, from its first input to its
@@ -40,6 +42,7 @@ std::vector<Call> file_calls(const std::string& trace) {
         "flistxattr", "lgetxattr", "fgetxattr", "fsetxattr",  "fremovexattr", "lseek"};
     std::vector<Call> calls;
     std::map<std::string, int> seen;
+    std::map<std::string, std::string> opened;  // descriptor: the line that opened it
     bool started = false;
     std::size_t last_rename = 0;
     std::istringstream lines(trace);
@@ -47,11 +50,23 @@ std::vector<Call> file_calls(const std::string& trace) {
         const std::string name = line.substr(0, line.find('('));
         const int count = ++seen[name];
         started = started || (name == "openat" && line.find("\"a.pal\"") != std::string::npos);
-        if (started && file_related.count(name) != 0) {
-            calls.push_back({name, count});
-            if (name.rfind("rename", 0) == 0) {
-                last_rename = calls.size();
-            }
+        if (!started || file_related.count(name) == 0) {
+            continue;
+        }
+        const std::string result = line.substr(line.rfind("= ") + 2);
+        const bool creates = name == "openat" && line.find("O_CREAT") != std::string::npos;
+        if (name == "openat") {
+            opened[result] = line;
+        }
+        bool quiet = line.find("\"user.") != std::string::npos;
+        if (name == "close") {
+            const std::string& open_line = opened[line.substr(6, line.find(')') - 6)];
+            quiet = open_line.find("O_RDONLY") != std::string::npos ||
+                    open_line.find("O_PATH") != std::string::npos;
+        }
+        calls.push_back({name, count, creates, quiet});
+        if (name.rfind("rename", 0) == 0) {
+            last_rename = calls.size();
         }
     }
     // What follows is the process ending, which may make calls of its own
@@ -130,17 +145,33 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     const std::string access_before = access_of("b.pal.c");
     const auto clean = huemill(args, traced({"-o", "../trace"}));
     ASSERT_EQ(clean.status, 0) << clean.err;
-    const auto calls = file_calls(read_file("../trace"));
+    const std::string clean_trace = read_file("../trace");
+    const auto calls = file_calls(clean_trace);
     ASSERT_GE(calls.size(), 4U * 8);
+    // Each temporary file is made only where no file has its name, and not
+    // through a link there.
+    int creates = 0;
+    std::istringstream clean_lines(clean_trace);
+    for (std::string line; std::getline(clean_lines, line);) {
+        if (line.find(".huemill-") != std::string::npos &&
+            line.find("O_CREAT") != std::string::npos) {
+            ++creates;
+            EXPECT_NE(line.find("O_EXCL"), std::string::npos) << line;
+            EXPECT_NE(line.find("O_NOFOLLOW"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(creates, 4);
 
     const std::vector<std::string> faults = {"error=EIO", "signal=KILL", "signal=INT",
                                              "signal=TERM", "signal=HUP"};
-    // A create that meets another process's file, and a signal as it fails:
-    // that file is not the run's to remove.
-    const std::vector<std::string> create_faults = {"error=EEXIST:signal=INT"};
-    for (const auto& [call, count] : calls) {
+    // A create that meets another process's file: another name is tried;
+    // and a signal as it fails: that file is not the run's to remove.
+    const std::vector<std::string> create_faults = {"error=EEXIST", "error=EEXIST:signal=INT"};
+    for (const Call& listed : calls) {
+        const std::string& call = listed.name;
+        const int count = listed.count;
         std::vector<std::string> call_faults = faults;
-        if (call == "openat") {
+        if (listed.creates_temporary) {
             call_faults.insert(call_faults.end(), create_faults.begin(), create_faults.end());
         }
         for (const std::string& fault : call_faults) {
@@ -179,6 +210,12 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
                 EXPECT_LE(temporaries, 1) << where;
             } else {
                 EXPECT_EQ(temporaries, 0) << where;
+            }
+            if (injected == "error=EEXIST") {
+                EXPECT_EQ(run.status, 0) << where << ": " << run.err;
+            } else if (injected.rfind("error=", 0) == 0 &&
+                       injected.find("signal=") == std::string::npos && !listed.may_fail_quietly) {
+                EXPECT_EQ(run.status, 1) << where << ": an error nobody hears of";
             }
             if (run.status == 1) {
                 EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1)
