@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Access = ScratchFolder;
 
-const std::string palette = palette_bytes(1, {{0x1F, 0, 0xAB}});
-const std::string listing = declaration + "\nr: 1F, g: 0, b: AB\n";
+const std::string& palette = sample_palette;
+const std::string& listing = sample_listing;
 
 // Runs command with sh in the current folder; true where it succeeded.
 bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
@@ -68,7 +68,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
                 ASSERT_TRUE(shell("d=" + d + "; " + row.folder_setup)) << row.what;
             }
             if (*row.setup != '\0') {
-                write_file(d + "/x.pal.c", "an older listing\n");
+                write_file(d + "/x.pal.c", old_listing);
                 ASSERT_TRUE(shell("f=" + d + "/x.pal.c; " + row.setup)) << row.what;
             }
         }
@@ -86,7 +86,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
 
 TEST_F(Access, UserAttributesComeAlongWhereTheSystemAllows) {
     write_file("x.pal", palette);
-    write_file("x.pal.c", "an older listing\n");
+    write_file("x.pal.c", old_listing);
     if (setxattr("x.pal.c", "user.origin", "palette shop", 12, 0) != 0) {
         GTEST_SKIP() << "this file system keeps no user.* attributes";
     }

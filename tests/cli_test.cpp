@@ -15,8 +15,8 @@ using namespace huemill_test;
 const std::string usage =
     text_line_end + "Usage:  huemill file1.pal [file2.pal, file3.pal ...]" + text_line_end;
 
-const std::string sky = palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x10, 0x0}});
-const std::string sky_listing = declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
+const std::string& sky = sample_palette;
+const std::string& sky_listing = sample_listing;
 
 using Cli = ScratchFolder;
 

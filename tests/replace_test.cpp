@@ -21,9 +21,8 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Replace = ScratchFolder;
 
-const std::string palette = palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x10, 0x0}});
-const std::string listing = declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
-const std::string old_listing = "an older listing, complete in its own day\n";
+const std::string& palette = sample_palette;
+const std::string& listing = sample_listing;
 
 TEST_F(Replace, ReadOnlyListingAndDirectoryAreNotReplaced) {
     write_file("a.pal", palette);

@@ -29,6 +29,16 @@ std::string read_file(const std::filesystem::path& path);
 // The declaration line every listing opens with.
 inline const std::string declaration = "const unsigned short master_Palette[256]={\n";
 
+// A palette of two records, one of them with every bit of its red value
+// set, and its listing.
+inline const std::string sample_palette =
+    palette_bytes(2, {{0x1F, 0, 0xAB}, {0xFFFFFFFFU, 0x10, 0x0}});
+inline const std::string sample_listing =
+    declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
+
+// What a listing name held before a run, unlike any listing.
+inline const std::string old_listing = "an older listing, complete in its own day\n";
+
 // A line end as it reaches a file through a text-mode standard stream:
 // the C runtime on Windows writes CR LF.
 #ifdef _WIN32

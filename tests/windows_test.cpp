@@ -13,9 +13,8 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Windows = ScratchFolder;
 
-const std::string palette = palette_bytes(1, {{0x1F, 0, 0xAB}});
-const std::string listing = declaration + "\nr: 1F, g: 0, b: AB\n";
-const std::string old_listing = "an older listing\n";
+const std::string& palette = sample_palette;
+const std::string& listing = sample_listing;
 
 TEST_F(Windows, DeviceNamesAreNeverListingNames) {
     fs::create_directory("sub");
