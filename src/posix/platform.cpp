@@ -23,6 +23,12 @@ namespace {
 // failure is never mistaken for success.
 int failure_errno() { return errno != 0 ? errno : EIO; }
 
+// The user this process acts as, asked once.
+uid_t effective_user() {
+    static const uid_t user = geteuid();
+    return user;
+}
+
 // The access ACL as the system stores it: copying these bytes copies the
 // ACL, with no library needed.
 constexpr char acl_attribute[] = "system.posix_acl_access";
@@ -82,51 +88,53 @@ void withdraw_and_allow_signals() {
 
 // --- Access control -------------------------------------------------------
 
-// A path that reaches the old listing for the calls that take no folder:
-// through the folder this run holds open, so that it names the same file
-// even if the folder is renamed meanwhile. Systems without /proc get the
-// listing's name.
-std::string old_listing_path(bool through_proc) {
-    if (listing.folder == AT_FDCWD) {
-        return listing.file;
-    }
-    if (!through_proc) {
-        return listing.name;
-    }
-    return "/proc/self/fd/" + std::to_string(listing.folder) + "/" + listing.file;
-}
-
-// Reads into value what read (llistxattr or lgetxattr, given a path, a
-// buffer and its size) gives for the old listing, asking again where it
-// grew between asking its size and reading it. Returns 0 or the error.
+// Reads into value what read gives: given a buffer and its size it fills
+// the buffer, and given none it returns the size it needs (llistxattr,
+// lgetxattr and flistxattr work so). Asks again where the value grew in
+// between. Returns 0 or the error.
 template <typename Read>
-int read_old_listing(Read read, std::string& value) {
-    for (const bool through_proc : {true, false}) {
-        const std::string path = old_listing_path(through_proc);
-        for (;;) {
-            errno = 0;
-            const ssize_t size = read(path.c_str(), nullptr, 0);
-            if (size == 0) {
-                value.clear();
+int read_sized(Read read, std::string& value) {
+    for (;;) {
+        errno = 0;
+        const ssize_t size = read(nullptr, 0);
+        if (size == 0) {
+            value.clear();
+            return 0;
+        }
+        if (size > 0) {
+            value.resize(static_cast<std::size_t>(size));
+            const ssize_t got = read(value.data(), value.size());
+            if (got >= 0) {
+                value.resize(static_cast<std::size_t>(got));
                 return 0;
             }
-            if (size > 0) {
-                value.resize(static_cast<std::size_t>(size));
-                const ssize_t got = read(path.c_str(), value.data(), value.size());
-                if (got >= 0) {
-                    value.resize(static_cast<std::size_t>(got));
-                    return 0;
-                }
-            }
-            if (errno != ERANGE) {
-                break;
-            }
         }
-        if (errno != ENOENT || listing.folder == AT_FDCWD) {
-            break;
+        if (errno != ERANGE) {
+            return failure_errno();
         }
     }
-    return failure_errno();
+}
+
+// Reads into value what read (llistxattr or lgetxattr, given a path) gives
+// for the old listing. The path leads through the folder this run holds
+// open, so that it names the same file even if the folder has been renamed
+// meanwhile; on a system without /proc it is the listing's name. Returns 0
+// or the error.
+template <typename Read>
+int read_old_listing(Read read, std::string& value) {
+    const std::string path =
+        listing.folder == AT_FDCWD
+            ? listing.file
+            : "/proc/self/fd/" + std::to_string(listing.folder) + "/" + listing.file;
+    int error = read_sized(
+        [&](char* buffer, std::size_t size) { return read(path.c_str(), buffer, size); }, value);
+    if (error == ENOENT && listing.folder != AT_FDCWD) {
+        error =
+            read_sized([&](char* buffer,
+                           std::size_t size) { return read(listing.name.c_str(), buffer, size); },
+                       value);
+    }
+    return error;
 }
 
 // The value of the old listing's extended attribute name. Returns 0 or the
@@ -137,6 +145,24 @@ int read_attribute(const char* name, std::string& value) {
             return lgetxattr(path, name, buffer, size);
         },
         value);
+}
+
+// The name in names (extended attribute names, each ending in NUL) that
+// starts at at; moves at past it.
+std::string_view next_name(std::string_view names, std::size_t& at) {
+    const std::size_t end = std::min(names.find('\0', at), names.size());
+    const std::string_view name = names.substr(at, end - at);
+    at = end + 1;
+    return name;
+}
+
+bool names_include(std::string_view names, std::string_view name) {
+    for (std::size_t at = 0; at < names.size();) {
+        if (next_name(names, at) == name) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The names of the old listing's extended attributes, into
@@ -154,48 +180,18 @@ int list_attributes() {
     return error;
 }
 
-// The name of the old listing's extended attribute that starts at at in
-// listing.attributes; moves at past it.
-std::string_view next_attribute(std::size_t& at) {
-    const std::string_view names = listing.attributes;
-    const std::size_t end = std::min(names.find('\0', at), names.size());
-    const std::string_view name = names.substr(at, end - at);
-    at = end + 1;
-    return name;
-}
-
-bool has_attribute(std::string_view name) {
-    for (std::size_t at = 0; at < listing.attributes.size();) {
-        if (next_attribute(at) == name) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether the temporary file has an access ACL, into has_acl. Returns 0 or
-// the error.
+// Whether the temporary file has an access ACL, into has_acl: where it has
+// no extended attribute at all, the usual case, one call tells. Returns 0
+// or the error.
 int temporary_has_acl(bool& has_acl) {
     std::string names;
-    for (;;) {
-        errno = 0;
-        const ssize_t size = flistxattr(listing.descriptor, nullptr, 0);
-        if (size <= 0) {  // none at all, the usual case: one call
-            has_acl = false;
-            return size == 0 || errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : failure_errno();
-        }
-        names.resize(static_cast<std::size_t>(size));
-        const ssize_t got = flistxattr(listing.descriptor, names.data(), names.size());
-        if (got >= 0) {
-            names.resize(static_cast<std::size_t>(got));
-            break;
-        }
-        if (errno != ERANGE) {
-            return failure_errno();
-        }
+    const int error = read_sized(
+        [](char* buffer, std::size_t size) { return flistxattr(listing.descriptor, buffer, size); },
+        names);
+    if (error != 0 && error != ENOTSUP && error != EOPNOTSUPP) {
+        return error;
     }
-    has_acl = names.find(std::string(acl_attribute) + '\0') == 0 ||
-              names.find(std::string("\0") + acl_attribute + '\0') != std::string::npos;
+    has_acl = error == 0 && names_include(names, acl_attribute);
     return 0;
 }
 
@@ -217,7 +213,7 @@ void clear_owning_group(std::string& acl) {
 // set it: as root) and group (where this user belongs to it). Returns 0, or
 // EPERM where the group cannot be kept, or another error.
 int keep_owner_and_group(const struct stat& now) {
-    static const bool root = geteuid() == 0;
+    const bool root = effective_user() == 0;
     if (now.st_gid == listing.old.st_gid && (!root || now.st_uid == listing.old.st_uid)) {
         return 0;
     }
@@ -225,12 +221,45 @@ int keep_owner_and_group(const struct stat& now) {
     return fchown(listing.descriptor, owner, listing.old.st_gid) != 0 ? failure_errno() : 0;
 }
 
+// Gives the temporary file the old listing's access ACL where it had one
+// (without the owning group's rights where group_kept is false), and none
+// where it had none. now is the temporary file's status; mode_set says
+// whether its permission bits are now mode, or as the ACL sets them.
+// Returns 0 or the error.
+int keep_acl(bool group_kept, const struct stat& now, mode_t mode, bool& mode_set) {
+    if (names_include(listing.attributes, acl_attribute)) {
+        std::string acl;
+        if (const int error = read_attribute(acl_attribute, acl)) {
+            return error;
+        }
+        if (!group_kept) {
+            clear_owning_group(acl);
+        }
+        // The ACL sets the permission bits with it.
+        mode_set = true;
+        return fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0
+                   ? failure_errno()
+                   : 0;
+    }
+    // The folder's default ACL may have given the file one, and with it
+    // other bits.
+    bool inherited = false;
+    if (const int error = temporary_has_acl(inherited)) {
+        return error;
+    }
+    if (inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
+        return failure_errno();
+    }
+    mode_set = !inherited && (now.st_mode & 07777U) == mode;
+    return 0;
+}
+
 // Copies the old listing's user.* attributes, where the system allows: they
 // are the user's own notes on the file, not what decides access.
 void copy_user_attributes() {
     std::string value;
     for (std::size_t at = 0; at < listing.attributes.size();) {
-        const std::string name(next_attribute(at));
+        const std::string name(next_name(listing.attributes, at));
         if (name.rfind("user.", 0) == 0 && read_attribute(name.c_str(), value) == 0) {
             fsetxattr(listing.descriptor, name.c_str(), value.data(), value.size(), 0);
         }
@@ -242,12 +271,12 @@ void copy_user_attributes() {
 // owner (an ACL never narrows the owner's rights), and root may write
 // anything; only for others does the system have to say.
 bool may_write_old_listing() {
-    static const uid_t user = geteuid();
-    if (user == listing.old.st_uid) {
+    if (effective_user() == listing.old.st_uid) {
         errno = EACCES;
         return (listing.old.st_mode & S_IWUSR) != 0;
     }
-    return user == 0 || faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) == 0;
+    return effective_user() == 0 ||
+           faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 // --- Output ---------------------------------------------------------------
@@ -396,40 +425,17 @@ int carry_over() {
         mode &= ~static_cast<mode_t>(070);
         error = 0;
     }
-    if (error != 0) {
-        return error;
-    }
     bool mode_set = false;
-    if (has_attribute(acl_attribute)) {
-        std::string acl;
-        if ((error = read_attribute(acl_attribute, acl)) != 0) {
-            return error;
-        }
-        if (!group_kept) {
-            clear_owning_group(acl);
-        }
-        // The ACL sets the permission bits with it.
-        if (fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0) {
-            return failure_errno();
-        }
-        mode_set = true;
-    } else {
-        // None was there, so none may be here: the folder's default ACL
-        // may have given the file one, and with it other bits.
-        bool inherited = false;
-        if ((error = temporary_has_acl(inherited)) != 0) {
-            return error;
-        }
-        if (inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
-            return failure_errno();
-        }
-        mode_set = !inherited && (now.st_mode & 07777U) == mode;
+    if (error == 0) {
+        error = keep_acl(group_kept, now, mode, mode_set);
     }
-    if (!mode_set && fchmod(listing.descriptor, mode) != 0) {
-        return failure_errno();
+    if (error == 0 && !mode_set && fchmod(listing.descriptor, mode) != 0) {
+        error = failure_errno();
     }
-    copy_user_attributes();
-    return 0;
+    if (error == 0) {
+        copy_user_attributes();
+    }
+    return error;
 }
 
 int write_temporary(const char* bytes, std::size_t size, std::size_t& written) {
