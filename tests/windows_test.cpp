@@ -74,6 +74,13 @@ TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
         Sleep(10);
         temporary_seen = files_left().size() == 3;
     }
+    // Well into its wait, where it pauses 100 ms between attempts and its
+    // file is marked but for the instant of each attempt; still short of
+    // the second after which it gives up.
+    Sleep(400);
+    DWORD still = 0;
+    GetExitCodeProcess(process, &still);
+    EXPECT_EQ(still, STILL_ACTIVE) << "it gave up before it could be killed";
     TerminateProcess(process, 9);
     WaitForSingleObject(process, INFINITE);
     CloseHandle(process);
