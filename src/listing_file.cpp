@@ -20,9 +20,8 @@ constexpr std::string_view temporary_infix = ".huemill-";
 constexpr std::size_t unique_size = 6;
 constexpr std::string_view temporary_extension = ".tmp";
 
-// The longest name common file systems take, and the shortest temporary
-// name tried: one byte of the listing's name, then what is added.
-constexpr std::size_t longest_file_name = 255;
+// The shortest temporary name tried: one byte of the listing's name, then
+// what is added.
 constexpr std::size_t shortest_temporary_name =
     1 + temporary_infix.size() + unique_size + temporary_extension.size();
 

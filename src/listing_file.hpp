@@ -30,12 +30,15 @@ ListingOutcome replace_listing(const std::string& name, const char* text, std::s
 // Where the file name in name starts, after its folder part.
 std::size_t file_name_start(std::string_view name);
 
+// The longest file name (one path component) that common file systems take.
+constexpr std::size_t longest_file_name = 255;
+
 // The temporary file's name, in the listing's folder, for the listing's file
 // name: that name followed by ".huemill-", unique and ".tmp". Where that
 // would pass longest bytes, the listing's name is cut short, but never to
 // nothing, and never inside a UTF-8 character.
 std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
-                                std::size_t longest = 255);
+                                std::size_t longest = longest_file_name);
 
 }  // namespace huemill
 

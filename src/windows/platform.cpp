@@ -132,7 +132,9 @@ DWORD retrying(Attempt attempt) {
 // The listing in progress, from begin_listing to end_listing.
 struct Listing {
     std::string name;
+    std::wstring target;                 // name, as the wide calls take it
     std::string temporary;               // its temporary file's path, once created
+    std::wstring temporary_path;         // that, as the wide calls take it
     HANDLE file = INVALID_HANDLE_VALUE;  // the temporary file, while open
     bool marked = false;                 // the temporary file goes when its handle closes
 };
@@ -168,8 +170,8 @@ DWORD rename_open_file(HANDLE file, const std::wstring& target) {
     }
     // Some network file systems rename only by name. The file stays open
     // meanwhile: it was opened to let others delete and rename it.
-    const std::wstring source = system_path(listing.temporary);
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
+    return MoveFileExW(listing.temporary_path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) !=
+                   0
                ? 0
                : GetLastError();
 }
@@ -321,7 +323,8 @@ int begin_listing(const std::string& name) {
     if (windows::is_reserved_device_name(name.substr(name.find_last_of(folder_separators()) + 1))) {
         return reserved_device_error;
     }
-    const DWORD attributes = GetFileAttributesW(system_path(name).c_str());
+    listing.target = system_path(name);
+    const DWORD attributes = GetFileAttributesW(listing.target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         return code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
@@ -335,9 +338,10 @@ int begin_listing(const std::string& name) {
 int create_temporary(const std::string& file_name) {
     listing.temporary.assign(listing.name, 0, listing.name.find_last_of(folder_separators()) + 1);
     listing.temporary += file_name;
+    listing.temporary_path = system_path(listing.temporary);
     // DELETE access, to mark it and to rename it by its handle; others may
     // read it, and delete or rename it, but not write to it.
-    listing.file = CreateFileW(system_path(listing.temporary).c_str(), GENERIC_WRITE | DELETE,
+    listing.file = CreateFileW(listing.temporary_path.c_str(), GENERIC_WRITE | DELETE,
                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (listing.file == INVALID_HANDLE_VALUE) {
@@ -364,15 +368,14 @@ int write_temporary(const char* bytes, std::size_t size, std::size_t& written) {
 }
 
 int commit() {
-    const std::wstring target = system_path(listing.name);
-    const DWORD code = retrying([&target]() -> DWORD {
+    const DWORD code = retrying([]() -> DWORD {
         // The mark comes off only for the rename itself, so that a process
         // killed at any other moment leaves no temporary file.
         if (listing.marked && !set_delete_on_close(listing.file, false)) {
             return GetLastError();
         }
         listing.marked = false;
-        const DWORD renamed = rename_open_file(listing.file, target);
+        const DWORD renamed = rename_open_file(listing.file, listing.target);
         if (renamed != 0) {
             listing.marked = set_delete_on_close(listing.file, true);
         }
@@ -394,9 +397,8 @@ int discard() {
             return 0;  // gone with the handle, or when another program lets go
         }
     }
-    const std::wstring temporary = system_path(listing.temporary);
-    const DWORD code = retrying([&temporary]() -> DWORD {
-        return DeleteFileW(temporary.c_str()) != 0 ? 0 : GetLastError();
+    const DWORD code = retrying([]() -> DWORD {
+        return DeleteFileW(listing.temporary_path.c_str()) != 0 ? 0 : GetLastError();
     });
     return code == 0 || code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
 }
