@@ -52,12 +52,13 @@ std::string unique_suffix() {
 
 // Creates a temporary file for the listing file name listing_file and puts
 // its name into temporary. Returns 0 or the error.
-int create_temporary(std::string_view listing_file, std::string& temporary) {
+int create_temporary(platform::Listing& listing, std::string_view listing_file,
+                     std::string& temporary) {
     std::size_t longest = longest_file_name;
     int error = EEXIST;
     for (int attempt = 0; attempt < creation_attempts; ++attempt) {
         temporary = temporary_file_name(listing_file, unique_suffix(), longest);
-        error = platform::create_temporary(temporary);
+        error = platform::create_temporary(listing, temporary);
         if (error == ENAMETOOLONG && temporary.size() / 2 > shortest_temporary_name) {
             // A file system that takes shorter names (eCryptfs: 143 bytes).
             longest = temporary.size() / 2;
@@ -70,10 +71,10 @@ int create_temporary(std::string_view listing_file, std::string& temporary) {
 
 // Writes all size bytes at bytes into the temporary file. Returns 0 or the
 // error.
-int write_all(const char* bytes, std::size_t size) {
+int write_all(platform::Listing& listing, const char* bytes, std::size_t size) {
     while (size > 0) {
         std::size_t written = 0;
-        const int error = platform::write_temporary(bytes, size, written);
+        const int error = platform::write_temporary(listing, bytes, size, written);
         if (error == EINTR) {
             continue;
         }
@@ -87,11 +88,6 @@ int write_all(const char* bytes, std::size_t size) {
 }
 
 }  // namespace
-
-std::size_t file_name_start(std::string_view name) {
-    // npos + 1 is 0: a name without a separator is all file name.
-    return name.find_last_of(platform::folder_separators()) + 1;
-}
 
 std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
                                 std::size_t longest) {
@@ -120,29 +116,36 @@ std::string temporary_file_name(std::string_view listing_file, std::string_view 
     return temporary;
 }
 
-ListingOutcome replace_listing(const std::string& name, const char* text, std::size_t size) {
+ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
+                               const char* text, std::size_t size) {
     ListingOutcome outcome;
-    outcome.error = platform::begin_listing(name);
+    outcome.error = platform::begin_listing(listing, name);
     if (outcome.error == 0) {
-        const std::size_t file_start = file_name_start(name);
+        const std::size_t file_start = platform::file_name_start(name);
         std::string temporary;
-        outcome.error = create_temporary(std::string_view(name).substr(file_start), temporary);
+        // From just before the temporary file exists until just after it is
+        // renamed or removed, nothing from outside ends the run: it waits
+        // for the listing to be complete, or gone.
+        platform::hold_interruptions();
+        outcome.error =
+            create_temporary(listing, std::string_view(name).substr(file_start), temporary);
         if (outcome.error != 0) {
             outcome.folder_refused = true;
         } else {
-            outcome.error = platform::carry_over();
+            outcome.error = platform::carry_over(listing);
             if (outcome.error == 0) {
-                outcome.error = write_all(text, size);
+                outcome.error = write_all(listing, text, size);
             }
             if (outcome.error == 0) {
-                outcome.error = platform::commit();
+                outcome.error = platform::commit(listing);
             }
-            if (outcome.error != 0 && platform::discard() != 0) {
+            if (outcome.error != 0 && platform::discard(listing) != 0) {
                 outcome.left_behind = name.substr(0, file_start) + temporary;
             }
         }
+        platform::allow_interruptions();
     }
-    platform::end_listing();
+    platform::end_listing(listing);
     return outcome;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform.hpp"
+
 namespace huemill {
 
 // What replacing one listing came to.
@@ -24,11 +26,10 @@ struct ListingOutcome {
 // A regular file there keeps what decides who may use it, and is not
 // replaced where this user may not write to it; a folder is not replaced
 // either. On failure name holds what it held before, and no temporary file
-// remains unless left_behind names it.
-ListingOutcome replace_listing(const std::string& name, const char* text, std::size_t size);
-
-// Where the file name in name starts, after its folder part.
-std::size_t file_name_start(std::string_view name);
+// remains unless left_behind names it. listing is the run's one listing in
+// progress, set up anew for name.
+ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
+                               const char* text, std::size_t size);
 
 // The longest file name (one path component) that common file systems take.
 constexpr std::size_t longest_file_name = 255;

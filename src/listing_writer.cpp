@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "palette.hpp"
+#include "platform.hpp"
 
 namespace huemill {
 namespace {
@@ -51,8 +52,7 @@ char* put_hex(char* out, std::uint32_t value) {
 }  // namespace
 
 void listing_name(std::string_view argument, std::string& listing) {
-    // npos + 1 is 0: an argument without a separator has no folder part.
-    const std::size_t name_start = argument.find_last_of("/\\") + 1;
+    const std::size_t name_start = platform::file_name_start(argument);
     // A leading dot belongs to the name (".hidden.pal" has stem ".hidden").
     const std::size_t stem_end = argument.find('.', name_start + 1);
     listing.assign(argument.substr(0, stem_end));

@@ -36,7 +36,7 @@ void report(const std::string& name, int error, const std::string& detail = "") 
 int listing_failed(const std::string& name, const huemill::ListingOutcome& outcome) {
     std::string detail;
     if (outcome.folder_refused) {
-        const std::string folder = name.substr(0, huemill::file_name_start(name));
+        const std::string folder = name.substr(0, huemill::platform::file_name_start(name));
         detail = "cannot create a file in " + (folder.empty() ? "the current folder" : folder);
     } else if (!outcome.left_behind.empty()) {
         detail = outcome.left_behind + " is left";
@@ -65,19 +65,20 @@ int main(int argc, char* argv[]) {
     huemill::HeaderBlock header;
     huemill::RecordArea records;
     huemill::ListingText text;
-    std::string listing;
+    std::string listing_name;
+    huemill::platform::Listing listing;  // the one in progress
     for (int i = 1; i < argc; ++i) {
         const huemill::ReadResult palette = huemill::read_palette(arguments[i], header, records);
         if (palette.error != 0) {
             report(arguments[i], palette.error);
             return exit_failed;
         }
-        huemill::listing_name(arguments[i], listing);
+        huemill::listing_name(arguments[i], listing_name);
         const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
         const huemill::ListingOutcome outcome =
-            huemill::replace_listing(listing, text.data(), size);
+            huemill::replace_listing(listing, listing_name, text.data(), size);
         if (outcome.error != 0) {
-            return listing_failed(listing, outcome);
+            return listing_failed(listing_name, outcome);
         }
     }
     return exit_converted;

@@ -77,9 +77,9 @@ unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock&
 // records are left as they were.
 ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& records);
 
-// Puts into listing the name of the listing for argument: the folder part
-// (up to and including the last '/' or '\') unchanged, then the file name's
-// stem (up to its first '.' that is not its first character), then ".pal.c".
+// Puts into listing the name of the listing for argument: its folder part
+// (see platform::file_name_start) unchanged, then the file name's stem (up
+// to its first '.' that is not its first character), then ".pal.c".
 // Reuses listing's storage, so a run allocates only when a name grows.
 void listing_name(std::string_view argument, std::string& listing);
 

@@ -1,7 +1,7 @@
 // What huemill asks of the system it runs on. The portable code (main.cpp,
-// palette_reader.cpp, listing_file.cpp) calls the system only through these
-// hooks; each system implements them in a folder of its own: posix/ and
-// windows/.
+// palette_reader.cpp, listing_writer.cpp, listing_file.cpp) calls the
+// system only through these hooks; each system implements them in a folder
+// of its own, linux/ and windows/, one file per concern.
 //
 // An error is an int: 0 for none, otherwise an errno value or, on Windows, a
 // code of that system's own that has no errno equivalent. Portable code
@@ -14,16 +14,22 @@
 #include <string>
 #include <string_view>
 
+// struct Listing: what a system keeps of the listing in progress.
+#ifdef _WIN32
+#include "windows/listing.hpp"
+#else
+#include "linux/listing.hpp"
+#endif
+
 namespace huemill::platform {
 
 // --- The process ------------------------------------------------------------
 
 // Prepares the process before anything else runs, once. Afterwards no write
-// ends the process (a closed pipe or a file-size limit makes the write
-// fail instead), and the temporary file of a listing in progress is removed
-// when the run is interrupted (POSIX: SIGINT, SIGTERM or SIGHUP, which then
-// still end the process as they would have, unless they were ignored when
-// huemill started; Windows: however the process ends).
+// ends the process: a closed pipe or a file-size limit makes the write fail
+// instead (Linux: SIGPIPE and SIGXFSZ are ignored). Installs no signal
+// handler; on Windows it installs the console control handler that
+// hold_interruptions relies on.
 void prepare_process();
 
 // The arguments as UTF-8, argv[0] first: argv itself where the system gives
@@ -33,6 +39,31 @@ char** utf8_arguments(int argc, char* argv[]);
 
 // This process's id: no other process running has the same.
 unsigned long process_id();
+
+// --- Interruptions ----------------------------------------------------------
+// What would end the run from outside waits while a listing is being
+// replaced, so that it never ends the process with a temporary file there:
+// from hold_interruptions, just before the temporary file is created, to
+// allow_interruptions, just after it is renamed or removed. One that arrived
+// meanwhile then ends the process as it would have at once; outside that
+// window it ends the process at once (a palette read that hangs can still be
+// interrupted).
+//
+// Linux: every signal whose default action ends the process, real-time
+// signals included, is held back (blocked), but SIGKILL and SIGSTOP, which
+// cannot be, and SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP and SIGSYS, which a
+// fault of the process itself raises. A held signal ends the process by its
+// own default action and status. A signal ignored when huemill started stays
+// ignored.
+//
+// Windows: Ctrl-C and Ctrl-Break end the run with STATUS_CONTROL_C_EXIT
+// (0xC000013A), as they end any console program; closing the console,
+// log-off and shutdown end it too, within the seconds Windows allows.
+// TerminateProcess cannot be held back: the temporary file is marked to go
+// when its handle closes (see create_temporary).
+
+void hold_interruptions();
+void allow_interruptions();
 
 // --- Messages ---------------------------------------------------------------
 
@@ -47,6 +78,13 @@ int write_text(Stream stream, std::string_view text);
 // error in words, for a message: "No such file or directory".
 std::string describe(int error);
 
+// --- Names ------------------------------------------------------------------
+
+// Where the file name in path starts, after its folder part: after the last
+// '/' (Windows: '/' or '\', or a drive's "C:" where neither follows it), or
+// 0 where path has no folder part. The one rule for splitting a path.
+std::size_t file_name_start(std::string_view path);
+
 // --- Palettes ---------------------------------------------------------------
 
 // Reads the file at path from its start into bytes until size bytes are
@@ -55,50 +93,46 @@ std::string describe(int error);
 int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got);
 
 // --- The listing in progress ------------------------------------------------
-// One listing at a time goes through these hooks, in this order:
-// begin_listing, then create_temporary until it succeeds or gives up, then
-// carry_over, write_temporary and commit, and where any of those fails,
-// discard; end_listing always comes last.
+// One listing at a time goes through these hooks, in this order, each given
+// the run's one Listing: begin_listing, then create_temporary until it
+// succeeds or gives up, then carry_over, write_temporary and commit, and
+// where any of those fails, discard; end_listing always comes last.
 
-// The characters that separate folders in a file name: "/", or "/\" on
-// Windows.
-std::string_view folder_separators();
-
-// Starts replacing the listing at name (a path, its folder part ending at
-// its last separator) and looks at what stands there. Returns 0 where
-// nothing does, or where a file does that this user may replace; otherwise
-// the error that says why not: EISDIR for a folder, EACCES for a file that
-// may not be written.
-int begin_listing(const std::string& name);
+// Starts replacing the listing at name and looks at what stands there.
+// Returns 0 where nothing does, or where a file does that this user may
+// replace; otherwise the error that says why not: EISDIR for a folder,
+// EACCES for a file that may not be written.
+int begin_listing(Listing& listing, const std::string& name);
 
 // Creates the temporary file, named file_name, in the listing's folder,
 // only where no file of that name exists, for writing. Returns 0, EEXIST
 // where the name is taken (try another), ENAMETOOLONG where the folder
-// takes no name that long (try a shorter one), or another error. Once it
-// exists the temporary file is this process's: prepare_process's promise
-// covers it until commit or discard.
-int create_temporary(const std::string& file_name);
+// takes no name that long (try a shorter one), or another error. Windows
+// marks the file to be removed when its handle closes, so that it goes
+// however the process ends, until commit.
+int create_temporary(Listing& listing, const std::string& file_name);
 
 // Gives the temporary file what decides who may use the listing it
-// replaces, where one stands at the name. Returns 0 or the error.
-int carry_over();
+// replaces, where one stands at the name. Returns 0 or the error. Does
+// nothing on Windows, where a new file takes its folder's inherited access.
+int carry_over(Listing& listing);
 
 // Writes up to size bytes into the temporary file and sets written to how
 // many it took. Returns 0 (written may then be short of size), EINTR, or
 // the error.
-int write_temporary(const char* bytes, std::size_t size, std::size_t& written);
+int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::size_t& written);
 
 // Makes the temporary file, complete, the listing: in one step, under the
 // listing's name. Returns 0, after which no temporary file remains, or the
 // error, after which the listing's name holds what it held before and the
 // temporary file is still there to discard.
-int commit();
+int commit(Listing& listing);
 
 // Removes the temporary file. Returns 0, or the error that kept it.
-int discard();
+int discard(Listing& listing);
 
 // Ends the listing begun by begin_listing, whatever happened to it.
-void end_listing();
+void end_listing(Listing& listing);
 
 }  // namespace huemill::platform
 

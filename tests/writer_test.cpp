@@ -57,26 +57,38 @@ TEST(ListingText, LargestListingFillsItsBufferExactly) {
 }
 
 TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"sky.pal", "sky.pal.c"},
-        {"sky.act", "sky.pal.c"},
-        {"sky.old.pal", "sky.pal.c"},
-        {"art/sky.pal", "art/sky.pal.c"},
-        {"sub.d/sky.pal", "sub.d/sky.pal.c"},
-        {"sky", "sky.pal.c"},
-        {"./sky.pal", "./sky.pal.c"},
-        {"../sky.pal", "../sky.pal.c"},
-        {".hidden.pal", ".hidden.pal.c"},
-        {"sky.pal.c", "sky.pal.c"},
-        {"art\\sky.pal", "art\\sky.pal.c"},
-        {"a.b\\c.d/sky.x", "a.b\\c.d/sky.pal.c"},
-        {"C:\\art.old\\sky", "C:\\art.old\\sky.pal.c"},
-        {"/abs/.pal", "/abs/.pal.pal.c"},
+    // Linux separates folders with '/' alone; Windows with '\\' too, and a
+    // drive's "C:".
+    const struct {
+        const char* argument;
+        const char* on_linux;
+        const char* on_windows;
+    } cases[] = {
+        {"sky.pal", "sky.pal.c", "sky.pal.c"},
+        {"sky.act", "sky.pal.c", "sky.pal.c"},
+        {"sky.old.pal", "sky.pal.c", "sky.pal.c"},
+        {"art/sky.pal", "art/sky.pal.c", "art/sky.pal.c"},
+        {"sub.d/sky.pal", "sub.d/sky.pal.c", "sub.d/sky.pal.c"},
+        {"sky", "sky.pal.c", "sky.pal.c"},
+        {"./sky.pal", "./sky.pal.c", "./sky.pal.c"},
+        {"../sky.pal", "../sky.pal.c", "../sky.pal.c"},
+        {".hidden.pal", ".hidden.pal.c", ".hidden.pal.c"},
+        {"sky.pal.c", "sky.pal.c", "sky.pal.c"},
+        {"/abs/.pal", "/abs/.pal.pal.c", "/abs/.pal.pal.c"},
+        {"art.d\\sky.pal", "art.pal.c", "art.d\\sky.pal.c"},
+        {"a.b\\c.d/sky.x", "a.b\\c.d/sky.pal.c", "a.b\\c.d/sky.pal.c"},
+        {"C:\\art.old\\sky", "C:\\art.pal.c", "C:\\art.old\\sky.pal.c"},
+        {"C:.hidden.pal", "C:.pal.c", "C:.hidden.pal.c"},
     };
     std::string listing = "previous name, longer than any above";
-    for (const auto& [argument, expected] : cases) {
-        huemill::listing_name(argument, listing);
-        EXPECT_EQ(listing, expected) << "argument " << argument;
+    for (const auto& row : cases) {
+#ifdef _WIN32
+        const std::string expected = row.on_windows;
+#else
+        const std::string expected = row.on_linux;
+#endif
+        huemill::listing_name(row.argument, listing);
+        EXPECT_EQ(listing, expected) << "argument " << row.argument;
     }
 }
 

@@ -1,0 +1,70 @@
+// huemill's hooks on Linux for the process itself (see platform.hpp): its
+// arguments, the signals held back while a listing is being replaced, and
+// its messages.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform.hpp"
+
+namespace huemill::platform {
+namespace {
+
+// The signals held back while a listing is being replaced, and the mask to
+// go back to afterwards.
+sigset_t held_signals;
+sigset_t signals_before;
+
+// Writes all of bytes to descriptor. Returns 0 or the error.
+int write_all_to(int descriptor, std::string_view bytes) {
+    while (!bytes.empty()) {
+        errno = 0;
+        const ssize_t written = write(descriptor, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return failure_errno();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+}  // namespace
+
+void prepare_process() {
+    // A closed pipe or a file-size limit fails the write, which is then
+    // reported, instead of ending the process.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    // Every signal can be held but those the process raises on itself by a
+    // fault, which must act at once. Blocking one whose default action does
+    // not end the process (SIGCHLD, SIGTSTP) only delays it by as long, and
+    // one that is ignored stays ignored: nothing is installed for any.
+    sigfillset(&held_signals);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) {
+        sigdelset(&held_signals, fault);
+    }
+}
+
+void hold_interruptions() { sigprocmask(SIG_BLOCK, &held_signals, &signals_before); }
+
+void allow_interruptions() {
+    // A signal that arrived meanwhile is delivered as the mask opens, and
+    // ends the process here.
+    sigprocmask(SIG_SETMASK, &signals_before, nullptr);
+}
+
+char** utf8_arguments(int /*argc*/, char* argv[]) { return argv; }
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+int write_text(Stream stream, std::string_view text) {
+    return write_all_to(stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO, text);
+}
+
+std::string describe(int error) { return std::strerror(error); }
+
+}  // namespace huemill::platform

@@ -1,0 +1,220 @@
+// huemill's hooks on Windows for files (see platform.hpp): wide calls only,
+// and a temporary file that Windows itself removes if the process ends
+// before it becomes the listing.
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform.hpp"
+#include "windows/paths.hpp"
+
+namespace huemill::platform {
+namespace {
+
+using windows::system_path;
+
+// Another program (a virus scanner, an indexer, an editor) holding the file
+// for a moment: worth trying again.
+bool held_by_another_program(DWORD code) {
+    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
+           code == ERROR_LOCK_VIOLATION;
+}
+
+// Calls attempt, which returns 0 or a Windows error code, until it succeeds,
+// fails for a reason other than another program holding the file, or about
+// a second has passed. Returns what the last call returned.
+template <typename Attempt>
+DWORD retrying(Attempt attempt) {
+    constexpr ULONGLONG patience_ms = 1000;
+    const ULONGLONG start = GetTickCount64();
+    DWORD pause_ms = 1;
+    for (;;) {
+        const DWORD code = attempt();
+        if (code == 0 || !held_by_another_program(code) ||
+            GetTickCount64() - start >= patience_ms) {
+            return code;
+        }
+        Sleep(pause_ms);
+        pause_ms = std::min<DWORD>(pause_ms * 2, 100);
+    }
+}
+
+// Marks file to be removed when its last handle closes, or clears the
+// mark. Returns whether that worked.
+bool set_delete_on_close(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+// Renames the listing's open temporary file to its target, replacing what
+// stands there. Returns 0 or the Windows error code.
+DWORD rename_temporary(const Listing& listing) {
+    const std::wstring& target = listing.target;
+    // FILE_RENAME_INFO ends in the name; it is given its NUL as well.
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+    if (SetFileInformationByHandle(listing.file, FileRenameInfo, rename,
+                                   static_cast<DWORD>(buffer.size())) != 0) {
+        return 0;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_INVALID_PARAMETER && code != ERROR_NOT_SUPPORTED &&
+        code != ERROR_INVALID_FUNCTION) {
+        return code;
+    }
+    // Some network file systems rename only by name. The file stays open
+    // meanwhile: it was opened to let others delete and rename it.
+    return MoveFileExW(listing.temporary_path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) !=
+                   0
+               ? 0
+               : GetLastError();
+}
+
+void close_temporary(Listing& listing) {
+    if (listing.file != nullptr) {
+        CloseHandle(listing.file);
+        listing.file = nullptr;
+    }
+}
+
+}  // namespace
+
+std::size_t file_name_start(std::string_view path) {
+    // npos + 1 is 0: a path without a separator is all file name.
+    const std::size_t after_separator = path.find_last_of("/\\") + 1;
+    // "C:sky.pal" is sky.pal in drive C's current folder.
+    const bool drive = path.size() >= 2 && path[1] == ':' &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return std::max<std::size_t>(after_separator, drive ? 2 : 0);
+}
+
+int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got) {
+    got = 0;
+    const std::wstring name = system_path(path);
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        const DWORD attributes = GetFileAttributesW(name.c_str());
+        const bool folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return folder ? EISDIR : error_of(code);
+    }
+    int error = 0;
+    while (got < size) {
+        DWORD count = 0;
+        if (ReadFile(file, bytes + got, static_cast<DWORD>(size - got), &count, nullptr) == 0) {
+            const DWORD code = GetLastError();
+            // A pipe ends when its writer closes it.
+            error = code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF ? 0 : error_of(code);
+            break;
+        }
+        if (count == 0) {
+            break;
+        }
+        got += count;
+    }
+    CloseHandle(file);
+    return error;
+}
+
+int begin_listing(Listing& listing, const std::string& name) {
+    listing = Listing{};
+    listing.name = name;
+    if (windows::is_reserved_device_name(std::string_view(name).substr(file_name_start(name)))) {
+        return reserved_device_error;
+    }
+    listing.target = system_path(name);
+    const DWORD attributes = GetFileAttributesW(listing.target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        return code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return EISDIR;
+    }
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? EACCES : 0;
+}
+
+int create_temporary(Listing& listing, const std::string& file_name) {
+    listing.temporary.assign(listing.name, 0, file_name_start(listing.name));
+    listing.temporary += file_name;
+    listing.temporary_path = system_path(listing.temporary);
+    // DELETE access, to mark it and to rename it by its handle; others may
+    // read it, and delete or rename it, but not write to it.
+    const HANDLE file = CreateFileW(listing.temporary_path.c_str(), GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    listing.file = file;
+    // Where the mark does not take, discard removes the file by name.
+    listing.marked = set_delete_on_close(file, true);
+    return 0;
+}
+
+int carry_over(Listing& /*listing*/) { return 0; }  // the folder's inherited access it is
+
+int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::size_t& written) {
+    DWORD count = 0;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30U));
+    if (WriteFile(listing.file, bytes, chunk, &count, nullptr) == 0) {
+        return last_error();
+    }
+    if (count == 0) {
+        return EIO;
+    }
+    written = count;
+    return 0;
+}
+
+int commit(Listing& listing) {
+    const DWORD code = retrying([&listing]() -> DWORD {
+        // The mark comes off only for the rename itself, so that a process
+        // killed at any other moment leaves no temporary file.
+        if (listing.marked && !set_delete_on_close(listing.file, false)) {
+            return GetLastError();
+        }
+        listing.marked = false;
+        const DWORD renamed = rename_temporary(listing);
+        if (renamed != 0) {
+            listing.marked = set_delete_on_close(listing.file, true);
+        }
+        return renamed;
+    });
+    if (code != 0) {
+        return error_of(code);
+    }
+    // Renamed, the file is the listing; closing it cannot undo that.
+    close_temporary(listing);
+    return 0;
+}
+
+int discard(Listing& listing) {
+    if (listing.file != nullptr) {
+        listing.marked = listing.marked || set_delete_on_close(listing.file, true);
+        close_temporary(listing);
+        if (listing.marked) {
+            return 0;  // gone with the handle, or when another program lets go
+        }
+    }
+    const DWORD code = retrying([&listing]() -> DWORD {
+        return DeleteFileW(listing.temporary_path.c_str()) != 0 ? 0 : GetLastError();
+    });
+    return code == 0 || code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
+}
+
+void end_listing(Listing& listing) { close_temporary(listing); }
+
+}  // namespace huemill::platform

@@ -1,0 +1,34 @@
+// What the Windows layer keeps of the listing in progress, and what its
+// files share. Not for portable code, which sees only the struct's name.
+#ifndef HUEMILL_WINDOWS_LISTING_HPP
+#define HUEMILL_WINDOWS_LISTING_HPP
+
+#include <climits>
+#include <string>
+
+namespace huemill::platform {
+
+// The listing in progress, from begin_listing to end_listing: one for the
+// whole run, set up again by begin_listing for each listing.
+struct Listing {
+    std::string name;             // as given
+    std::wstring target;          // name, as the wide calls take it
+    std::string temporary;        // its temporary file's path, once created
+    std::wstring temporary_path;  // that, as the wide calls take it
+    void* file = nullptr;         // the temporary file's handle, while open
+    bool marked = false;          // the temporary file goes when its handle closes
+};
+
+// The error for a listing name that Windows would take for a device.
+constexpr int reserved_device_error = INT_MIN;
+
+// The error for a Windows error code (a DWORD): its errno value where it
+// has one, else a code describe() knows. errors.cpp.
+int error_of(unsigned long code);
+
+// error_of(GetLastError()).
+int last_error();
+
+}  // namespace huemill::platform
+
+#endif

@@ -1,0 +1,154 @@
+// huemill's hooks on Windows for the process and its console (see
+// platform.hpp): UTF-16 arguments, Ctrl-C and its kin held back while a
+// listing is being replaced, and messages a console shows as characters.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "platform.hpp"
+#include "windows/paths.hpp"
+
+// Every argument is a file name: keep the C runtime from expanding "*.pal".
+extern "C" {
+int _dowildcard = 0;
+
+// The C runtime's own reading of the command line, in UTF-16: msvcrt.dll
+// exports it, and MinGW's start-up code calls it for wmain programs.
+struct huemill_startup_info {
+    int new_mode;
+};
+int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expand_wildcards,
+                           huemill_startup_info* startup);
+}
+
+namespace huemill::platform {
+namespace {
+
+// --- Interruptions ----------------------------------------------------------
+//
+// Windows runs the console control handler in a thread of its own, at any
+// moment. The handler and the run share one word and nothing else: no lock,
+// no event, no call that waits for the other side. Whoever learns from it
+// that the run is to end ends the process at once, with ExitProcess, which
+// stops the other thread wherever it is:
+//   - the handler, when it arrives while no listing is in progress (idle);
+//   - the run, when it leaves the listing in progress and finds the
+//     handler came meanwhile (interrupted), or when it would start one
+//     and finds the handler is already ending the process.
+// So no order in which the two meet leaves either waiting on the other.
+
+enum RunState : int { idle, replacing, interrupted };
+std::atomic<int> run_state{idle};
+static_assert(std::atomic<int>::is_always_lock_free, "shared with the handler's thread");
+
+[[noreturn]] void end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (run_state.exchange(interrupted) != replacing) {
+        end_interrupted();
+    }
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        return TRUE;  // handled: the run ends as the listing is complete or gone
+    }
+    // Closing the console, log-off and shutdown end the process as soon as
+    // the handler returns: it waits instead, for the run to end it, until
+    // Windows loses patience (about 5 seconds).
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
+// Writes all of text to handle, a console or not. Returns 0 or the error.
+int write_all_to(HANDLE handle, const std::string& text) {
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode) != 0) {
+        // A console shows characters, whatever its code page.
+        const std::wstring wide = windows::utf16(text);
+        for (std::size_t done = 0; done < wide.size();) {
+            DWORD written = 0;
+            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+            if (WriteConsoleW(handle, wide.data() + done, chunk, &written, nullptr) == 0 ||
+                written == 0) {
+                return last_error();
+            }
+            done += written;
+        }
+        return 0;
+    }
+    for (std::size_t done = 0; done < text.size();) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1U << 20U));
+        if (WriteFile(handle, text.data() + done, chunk, &written, nullptr) == 0 || written == 0) {
+            return last_error();
+        }
+        done += written;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void prepare_process() {
+    // A drive without its medium fails the call rather than asking the
+    // user, in a window, to insert one.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+    // Installed once, before anything is replaced, and never touched again:
+    // Windows calls handlers under a lock of its own that SetConsoleCtrlHandler
+    // takes too.
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void hold_interruptions() {
+    int expected = idle;
+    if (!run_state.compare_exchange_strong(expected, replacing)) {
+        end_interrupted();  // the handler came first, and is ending the process
+    }
+}
+
+void allow_interruptions() {
+    if (run_state.exchange(idle) == interrupted) {
+        end_interrupted();
+    }
+}
+
+char** utf8_arguments(int argc, char* argv[]) {
+    static std::vector<std::string> arguments;
+    static std::vector<char*> pointers;
+    int count = 0;
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    huemill_startup_info startup{0};
+    if (__wgetmainargs(&count, &wide, &environment, 0, &startup) < 0 || count != argc) {
+        return argv;  // the bytes the C runtime gave are all there is
+    }
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back(windows::utf8(wide[i]));
+    }
+    for (std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers.data();
+}
+
+unsigned long process_id() { return GetCurrentProcessId(); }
+
+int write_text(Stream stream, std::string_view text) {
+    const HANDLE handle =
+        GetStdHandle(stream == Stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return EBADF;
+    }
+    std::string lines;
+    for (const char c : text) {
+        if (c == '\n') {
+            lines += '\r';
+        }
+        lines += c;
+    }
+    return write_all_to(handle, lines);
+}
+
+}  // namespace huemill::platform
