@@ -152,25 +152,6 @@ TEST_F(Replace, FileSizeLimitFailsTheWriteAndLosesNothing) {
               (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal", "input.pal.c"}));
 }
 
-TEST_F(Replace, SignalIgnoredAtStartIsNeverCaught) {
-    // Under nohup SIGHUP is ignored: a SIGHUP that arrives while huemill
-    // looks at or installs its handlers, or at any moment after, is too.
-    const std::vector<std::string> strace = traced({"-o", "/dev/null", "-e", "trace=rt_sigaction"});
-    if (strace.empty()) {
-        GTEST_SKIP() << "strace is missing, or the program runs under a wrapper";
-    }
-    write_file("a.pal", palette);
-    for (int when = 1; when <= 12; ++when) {
-        std::vector<std::string> nohup = {"sh", "-c", "trap '' HUP; exec \"$@\"", "nohup"};
-        nohup.insert(nohup.end(), strace.begin(), strace.end());
-        nohup.insert(nohup.end(),
-                     {"-e", "inject=rt_sigaction:signal=HUP:when=" + std::to_string(when)});
-        const auto run = huemill({"a.pal"}, nohup);
-        EXPECT_EQ(run.status, 0) << "SIGHUP at rt_sigaction #" << when;
-        EXPECT_EQ(read_file("a.pal.c"), listing) << "SIGHUP at rt_sigaction #" << when;
-    }
-}
-
 TEST_F(Replace, AnyListingPathTheSystemTakesWorks) {
     // Folders of 200 characters, down to a listing path of 4,095 bytes,
     // the longest Linux takes; its temporary file's path is longer still.

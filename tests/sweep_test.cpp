@@ -1,8 +1,10 @@
 // Nothing lost at any moment: each call a run makes of the file system, in
 // turn, fails or is met by a signal (strace injects it), and then every
-// file left is checked: inputs untouched, each listing name holding its old
-// content and access or the complete listing, no stray file, and no file
-// removed that the run did not own.
+// file left is checked: inputs untouched, listings complete in argument
+// order and each of the others holding its old content and access, no
+// stray file, and no file removed that the run did not own; and the run
+// ended by that signal, only once the listing in progress was complete.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -23,16 +25,20 @@ const std::string& palette = sample_palette;
 const std::string& listing = sample_listing;
 
 // One call of a clean traced run: its name as strace gives it, its count
-// among calls of that name, and what an injected error there must do.
+// among calls of that name, what an injected error there must do, and how
+// many listings a run stopped there has completed.
 struct Call {
     std::string name;
     int count;
-    bool creates_temporary;  // the exclusive create of a temporary file
-    bool may_fail_quietly;   // closing what was only read, a user.* attribute
+    bool creates_temporary;         // the exclusive create of a temporary file
+    bool may_fail_quietly;          // closing what was only read, a user.* attribute
+    std::size_t renamed_before;     // listings renamed into place before this call
+    std::size_t renamed_when_free;  // ... by the time a signal here can end the run
 };
 
 // The calls of a clean run that touch files, from its first input to its
-// last rename.
+// last rename. Signals are held from a SIG_BLOCK to the SIG_SETMASK after
+// it: one that arrives in between ends the run only there.
 std::vector<Call> file_calls(const std::string& trace) {
     static const std::set<std::string> file_related = {
         "openat",     "open",      "read",      "write",      "close",        "newfstatat",
@@ -44,11 +50,22 @@ std::vector<Call> file_calls(const std::string& trace) {
     std::map<std::string, std::string> opened;  // descriptor: the line that opened it
     bool started = false;
     std::size_t last_rename = 0;
+    std::size_t renamed = 0;
+    std::size_t held_from = std::string::npos;  // the first call made while signals are held
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
         const std::string name = line.substr(0, line.find('('));
         const int count = ++seen[name];
         started = started || (name == "openat" && line.find("\"a.pal\"") != std::string::npos);
+        if (line.rfind("rt_sigprocmask(SIG_BLOCK", 0) == 0) {
+            held_from = calls.size();
+        } else if (line.rfind("rt_sigprocmask(SIG_SETMASK", 0) == 0 &&
+                   held_from != std::string::npos) {
+            for (std::size_t held = held_from; held < calls.size(); ++held) {
+                calls[held].renamed_when_free = renamed;
+            }
+            held_from = std::string::npos;
+        }
         if (!started || file_related.count(name) == 0) {
             continue;
         }
@@ -57,15 +74,18 @@ std::vector<Call> file_calls(const std::string& trace) {
         if (name == "openat") {
             opened[result] = line;
         }
-        bool quiet = line.find("\"user.") != std::string::npos;
+        // A user.* attribute is read and written by name.
+        bool quiet = name.find("etxattr") != std::string::npos &&
+                     line.find(", \"user.") != std::string::npos;
         if (name == "close") {
             const std::string& open_line = opened[line.substr(6, line.find(')') - 6)];
             quiet = open_line.find("O_RDONLY") != std::string::npos ||
                     open_line.find("O_PATH") != std::string::npos;
         }
-        calls.push_back({name, count, creates, quiet});
+        calls.push_back({name, count, creates, quiet, renamed, renamed});
         if (name.rfind("rename", 0) == 0) {
             last_rename = calls.size();
+            ++renamed;
         }
     }
     // What follows is the process ending, which may make calls of its own
@@ -74,9 +94,31 @@ std::vector<Call> file_calls(const std::string& trace) {
     return calls;
 }
 
+// The first line of trace that installs a handler for a signal other than
+// a fault the process raises itself (a sanitizer may handle those); empty
+// where there is none. Signals are held, never caught.
+std::string handler_installed(const std::string& trace) {
+    static const std::set<std::string> faults = {"SIGSEGV", "SIGBUS",  "SIGFPE",
+                                                 "SIGILL",  "SIGTRAP", "SIGSYS"};
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("rt_sigaction(", 0) != 0 ||
+            line.find(", {sa_handler=") == std::string::npos) {
+            continue;
+        }
+        const std::string signal = line.substr(13, line.find(',') - 13);
+        const std::size_t handler = line.find("{sa_handler=") + 12;
+        if (faults.count(signal) == 0 && line.compare(handler, 7, "SIG_DFL") != 0 &&
+            line.compare(handler, 7, "SIG_IGN") != 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
 // The first line of trace that removes a file the run had not created, or
-// had already renamed or removed; empty where there is none. A signal
-// handler may only ever remove the run's own temporary file.
+// had already renamed or removed; empty where there is none: a run removes
+// nothing but its own temporary file.
 std::string removal_not_owned(const std::string& trace) {
     std::set<std::string> owned;
     std::istringstream lines(trace);
@@ -104,14 +146,27 @@ std::string removal_not_owned(const std::string& trace) {
     return "";
 }
 
+// What one injected run does: strace's injection, and what the run must
+// come to: ended by that signal, or by none.
+struct Fault {
+    std::string inject;
+    int signal;             // the signal that ends the run, or 0
+    bool ignored_at_start;  // SIGHUP under nohup: never acted on
+};
+
 TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     if (std::getenv("HUEMILL_TEST_WRAPPER") != nullptr ||
         std::system("strace -V > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "strace is missing, or the program runs under a wrapper";
     }
+    // SIGQUIT would leave a core file behind.
+    const rlimit no_core{0, 0};
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
     // Three conversions, the second over a listing with access of its own,
-    // the third in a folder, then an input named like its listing.
+    // the third in a folder, then an input named like its listing; their
+    // listings, in argument order.
     const std::vector<std::string> args = {"a.pal", "b.pal", "sub/c.pal", "self.pal.c"};
+    const std::vector<std::string> listings = {"a.pal.c", "b.pal.c", "sub/c.pal.c", "self.pal.c"};
     const std::map<std::string, std::string> inputs = {
         {"a.pal", palette}, {"b.pal", palette}, {"sub/c.pal", palette}};
     const std::map<std::string, std::string> before = {{"b.pal.c", old_listing},
@@ -136,8 +191,11 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     };
     // LeakSanitizer cannot check a process that is being traced.
     const std::vector<std::string> strace = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0"};
-    const auto traced = [&](std::vector<std::string> options) {
+    const auto traced = [&](std::vector<std::string> options, bool nohup = false) {
         options.insert(options.begin(), strace.begin(), strace.end());
+        if (nohup) {
+            options.insert(options.begin(), {"sh", "-c", "trap '' HUP; exec \"$@\"", "nohup"});
+        }
         return options;
     };
     lay_out();
@@ -147,6 +205,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     const std::string clean_trace = read_file("../trace");
     const auto calls = file_calls(clean_trace);
     ASSERT_GE(calls.size(), 4U * 8);
+    EXPECT_EQ(handler_installed(clean_trace), "");
     // Each temporary file is made only where no file has its name, and not
     // through a link there.
     int creates = 0;
@@ -161,28 +220,33 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     }
     EXPECT_EQ(creates, 4);
 
-    const std::vector<std::string> faults = {"error=EIO", "signal=KILL", "signal=INT",
-                                             "signal=TERM", "signal=HUP"};
-    // A create that meets another process's file: another name is tried;
-    // and a signal as it fails: that file is not the run's to remove.
-    const std::vector<std::string> create_faults = {"error=EEXIST", "error=EEXIST:signal=INT"};
+    // 40 is a real-time signal.
+    const std::vector<Fault> faults = {
+        {"error=EIO", 0, false},         {"signal=KILL", SIGKILL, false},
+        {"signal=INT", SIGINT, false},   {"signal=TERM", SIGTERM, false},
+        {"signal=QUIT", SIGQUIT, false}, {"signal=ALRM", SIGALRM, false},
+        {"signal=USR1", SIGUSR1, false}, {"signal=40", 40, false},
+        {"signal=HUP", 0, true}};
+    // A create that meets another process's file: another name is tried.
+    const Fault name_taken = {"error=EEXIST", 0, false};
     for (const Call& listed : calls) {
         const std::string& call = listed.name;
-        const int count = listed.count;
-        std::vector<std::string> call_faults = faults;
+        std::vector<Fault> call_faults = faults;
         if (listed.creates_temporary) {
-            call_faults.insert(call_faults.end(), create_faults.begin(), create_faults.end());
+            call_faults.push_back(name_taken);
         }
-        for (const std::string& fault : call_faults) {
+        for (const Fault& fault : call_faults) {
             lay_out();
             const std::string injected =
-                call == "write" && fault == "error=EIO" ? "error=ENOSPC" : fault;
+                call == "write" && fault.inject == "error=EIO" ? "error=ENOSPC" : fault.inject;
             const auto run = huemill(
                 args,
-                traced({"-o", "../trace", "-e",
-                        "trace=" + call + ",openat,rename,renameat,renameat2,unlink,unlinkat", "-e",
-                        "inject=" + call + ":" + injected + ":when=" + std::to_string(count)}));
-            const std::string where = call + " #" + std::to_string(count) + " " + injected;
+                traced(
+                    {"-o", "../trace", "-e",
+                     "trace=" + call + ",openat,rename,renameat,renameat2,unlink,unlinkat", "-e",
+                     "inject=" + call + ":" + injected + ":when=" + std::to_string(listed.count)},
+                    fault.ignored_at_start));
+            const std::string where = call + " #" + std::to_string(listed.count) + " " + injected;
             for (const auto& [name, bytes] : inputs) {
                 EXPECT_EQ(read_file(name), bytes) << where << ": input " << name;
             }
@@ -190,46 +254,57 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
             for (const std::string& name : files_left()) {
                 if (name.find(".huemill-") != std::string::npos) {
                     ++temporaries;
-                    continue;
+                } else {
+                    ASSERT_TRUE(inputs.count(name) != 0 ||
+                                std::count(listings.begin(), listings.end(), name) != 0 ||
+                                name == "sub")
+                        << where << ": stray " << name;
                 }
-                const bool existed = before.count(name) != 0;
-                const bool listing_name =
-                    name.size() > 2 && name.compare(name.size() - 2, 2, ".c") == 0;
-                ASSERT_TRUE(inputs.count(name) != 0 || listing_name || name == "sub")
-                    << where << ": stray " << name;
-                if (listing_name) {
-                    const std::string content = read_file(name);
-                    EXPECT_TRUE(content == listing || (existed && content == before.at(name)))
-                        << where << ": " << name << " holds " << content.size() << " bytes";
-                }
+            }
+            // Listings are complete in argument order: the first ones are
+            // new, and each of the rest holds what it held before.
+            std::size_t complete = 0;
+            while (complete < listings.size() && read_file(listings[complete]) == listing) {
+                ++complete;
+            }
+            for (std::size_t later = complete; later < listings.size(); ++later) {
+                const std::string& name = listings[later];
+                EXPECT_EQ(read_file(name), before.count(name) != 0 ? before.at(name) : "")
+                    << where << ": " << name;
             }
             EXPECT_EQ(access_of("b.pal.c"), access_before) << where;
             EXPECT_EQ(removal_not_owned(read_file("../trace")), "") << where;
-            if (fault == "signal=KILL") {
+            if (fault.signal == SIGKILL) {
+                // Killed as the call starts or as it returns.
                 EXPECT_LE(temporaries, 1) << where;
-            } else {
-                EXPECT_EQ(temporaries, 0) << where;
+                EXPECT_EQ(run.status, 128 + SIGKILL) << where;
+                EXPECT_TRUE(complete == listed.renamed_before ||
+                            complete == listed.renamed_before + 1)
+                    << where << ": " << complete << " listings complete";
+                continue;
             }
-            if (injected == "error=EEXIST") {
+            EXPECT_EQ(temporaries, 0) << where;
+            if (fault.signal != 0) {
+                // Ended by that very signal, once the listing in progress is
+                // complete or gone.
+                EXPECT_EQ(run.status, 128 + fault.signal) << where << ": " << run.err;
+                EXPECT_EQ(complete, listed.renamed_when_free) << where;
+                EXPECT_EQ(run.err, "") << where;
+                continue;
+            }
+            if (fault.ignored_at_start || injected == "error=EEXIST" || listed.may_fail_quietly) {
                 EXPECT_EQ(run.status, 0) << where << ": " << run.err;
-            } else if (injected.rfind("error=", 0) == 0 &&
-                       injected.find("signal=") == std::string::npos && !listed.may_fail_quietly) {
+            } else {
                 EXPECT_EQ(run.status, 1) << where << ": an error nobody hears of";
             }
-            if (run.status == 1) {
+            if (run.status == 0) {
+                EXPECT_EQ(run.err, "") << where;
+                EXPECT_EQ(complete, listings.size()) << where;
+            } else {
+                EXPECT_EQ(complete, listed.renamed_before) << where;
                 EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1)
                     << where << ": " << run.err;
                 EXPECT_EQ(run.err.rfind("huemill: ", 0), 0U) << where << ": " << run.err;
-            } else if (run.status == 0) {
-                EXPECT_EQ(run.err, "") << where;
-                for (const char* name : {"a.pal.c", "b.pal.c", "sub/c.pal.c", "self.pal.c"}) {
-                    EXPECT_EQ(read_file(name), listing) << where << ": " << name;
-                }
-            } else {
-                const char* signal_name = sigabbrev_np(run.status - 128);
-                EXPECT_TRUE(signal_name != nullptr &&
-                            fault.find("signal=" + std::string(signal_name)) != std::string::npos)
-                    << where << ": status " << run.status;
             }
         }
     }
