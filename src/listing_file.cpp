@@ -130,7 +130,10 @@ ListingOutcome replace_listing(platform::Listing& listing, const std::string& na
         outcome.error =
             create_temporary(listing, std::string_view(name).substr(file_start), temporary);
         if (outcome.error != 0) {
-            outcome.folder_refused = true;
+            // The folder's fault only where it refused; not for a limit on
+            // descriptors, memory or an I/O error.
+            outcome.folder_refused =
+                outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
         } else {
             outcome.error = platform::carry_over(listing);
             if (outcome.error == 0) {

@@ -16,7 +16,7 @@ namespace huemill {
 // What replacing one listing came to.
 struct ListingOutcome {
     int error = 0;                // 0, or the failure
-    bool folder_refused = false;  // the failure: the folder took no new file
+    bool folder_refused = false;  // the failure: the folder refused a new file
     std::string left_behind;      // a temporary file that could not be removed
 };
 

@@ -38,6 +38,8 @@ int listing_failed(const std::string& name, const huemill::ListingOutcome& outco
     if (outcome.folder_refused) {
         const std::string folder = name.substr(0, huemill::platform::file_name_start(name));
         detail = "cannot create a file in " + (folder.empty() ? "the current folder" : folder);
+    } else if (outcome.error == huemill::platform::error_owner_not_kept) {
+        detail = "cannot keep its owner";
     } else if (!outcome.left_behind.empty()) {
         detail = outcome.left_behind + " is left";
     }

@@ -10,6 +10,7 @@
 #ifndef HUEMILL_PLATFORM_HPP
 #define HUEMILL_PLATFORM_HPP
 
+#include <climits>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,6 +23,13 @@
 #endif
 
 namespace huemill::platform {
+
+// Errors of huemill's own, beside errno values and system codes.
+// A listing name that Windows takes for a device.
+constexpr int error_reserved_device = INT_MIN;
+// A listing whose replacement root may not give its owner (Linux: root
+// without CAP_CHOWN); describe() says "Operation not permitted".
+constexpr int error_owner_not_kept = INT_MIN + 1;
 
 // --- The process ------------------------------------------------------------
 
@@ -107,14 +115,17 @@ int begin_listing(Listing& listing, const std::string& name);
 // Creates the temporary file, named file_name, in the listing's folder,
 // only where no file of that name exists, for writing. Returns 0, EEXIST
 // where the name is taken (try another), ENAMETOOLONG where the folder
-// takes no name that long (try a shorter one), or another error. Windows
-// marks the file to be removed when its handle closes, so that it goes
-// however the process ends, until commit.
+// takes no name that long (try a shorter one), EACCES, EPERM or EROFS
+// where the folder refuses a new file, or another error. Windows marks the
+// file to be removed when its handle closes, so that it goes however the
+// process ends, until commit.
 int create_temporary(Listing& listing, const std::string& file_name);
 
 // Gives the temporary file what decides who may use the listing it
-// replaces, where one stands at the name. Returns 0 or the error. Does
-// nothing on Windows, where a new file takes its folder's inherited access.
+// replaces, where one stands at the name. Returns 0, error_owner_not_kept,
+// or another error. Until it returns, the temporary file is open to no one
+// the old listing shuts out. Does nothing on Windows, where a new file
+// takes its folder's inherited access.
 int carry_over(Listing& listing);
 
 // Writes up to size bytes into the temporary file and sets written to how

@@ -1,7 +1,17 @@
 // huemill's hooks on Linux for access control (see platform.hpp): whether a
 // listing may be replaced, and the old listing's owner, group, permission
-// bits and access ACL carried over to its replacement, as the system stores
-// them (Linux's extended attributes).
+// bits and access ACL given to its replacement, as the system stores them
+// (Linux's extended attributes), without ever letting anyone use the
+// replacement whom the old listing shut out.
+//
+// Everything is looked at before the temporary file exists: the old
+// listing (status, write access, attribute names, ACL) for each listing,
+// and its folder (the group and any default ACL a new file gets there)
+// once per folder per run. Where a new file there would get exactly the
+// old listing's owner, group and no ACL, the temporary file is made with
+// the old listing's bits at once; otherwise it is made for its owner
+// alone, and widened last, once its owner, group and ACL are right.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -14,20 +24,38 @@
 namespace huemill::platform {
 namespace {
 
-// The user this process acts as, asked once.
+// The user and group this process acts as, asked once.
 uid_t effective_user() {
     static const uid_t user = geteuid();
     return user;
 }
+gid_t effective_group() {
+    static const gid_t group = getegid();
+    return group;
+}
 
-// The access ACL as the system stores it: copying these bytes copies the
-// ACL, with no library needed.
+// The creation mask, asked once, and only where a listing is replaced.
+mode_t creation_mask() {
+    static const mode_t mask = [] {
+        const mode_t current = umask(0);
+        umask(current);
+        return current;
+    }();
+    return mask;
+}
+
+// The access ACL and a folder's default ACL as the system stores them:
+// copying these bytes copies the ACL, with no library needed.
 constexpr char acl_attribute[] = "system.posix_acl_access";
+constexpr char default_acl_attribute[] = "system.posix_acl_default";
+
+// What a private temporary file is made with: for its owner alone.
+constexpr mode_t private_mode = 0600;
 
 // Reads into value what read gives: given a buffer and its size it fills
-// the buffer, and given none it returns the size it needs (llistxattr,
-// lgetxattr and flistxattr work so). Asks again where the value grew in
-// between. Returns 0 or the error.
+// the buffer, and given none it returns the size it needs (llistxattr and
+// getxattr work so). Asks again where the value grew in between. Returns 0
+// or the error.
 template <typename Read>
 int read_sized(Read read, std::string& value) {
     for (;;) {
@@ -51,33 +79,14 @@ int read_sized(Read read, std::string& value) {
     }
 }
 
-// Reads into value what read (llistxattr or lgetxattr, given a path) gives
-// for the old listing. The path leads through the folder this run holds
-// open, so that it names the same file even if the folder has been renamed
-// meanwhile; where that fails (no /proc) it is the listing's name. Returns
-// 0 or the error.
-template <typename Read>
-int read_old_listing(const Listing& listing, Read read, std::string& value) {
-    const auto read_path = [&](const std::string& path) {
-        return read_sized(
-            [&](char* buffer, std::size_t size) { return read(path.c_str(), buffer, size); },
-            value);
-    };
-    if (listing.folder == AT_FDCWD) {
-        return read_path(listing.file);
-    }
-    const int error =
-        read_path("/proc/self/fd/" + std::to_string(listing.folder) + "/" + listing.file);
-    return error == 0 ? 0 : read_path(listing.name);
-}
+bool unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
 
 // The value of the old listing's extended attribute name. Returns 0 or the
 // error.
 int read_attribute(const Listing& listing, const char* name, std::string& value) {
-    return read_old_listing(
-        listing,
-        [name](const char* path, char* buffer, std::size_t size) {
-            return lgetxattr(path, name, buffer, size);
+    return read_sized(
+        [&](char* buffer, std::size_t size) {
+            return lgetxattr(listing.file.c_str(), name, buffer, size);
         },
         value);
 }
@@ -104,92 +113,93 @@ bool names_include(std::string_view names, std::string_view name) {
 // listing.attributes. Returns 0 or the error; a file system without them
 // has none.
 int list_attributes(Listing& listing) {
-    const int error = read_old_listing(
-        listing,
-        [](const char* path, char* buffer, std::size_t size) {
-            return llistxattr(path, buffer, size);
-        },
-        listing.attributes);
-    if (error == ENOTSUP || error == EOPNOTSUPP) {
+    const int error =
+        read_sized([&](char* buffer,
+                       std::size_t size) { return llistxattr(listing.file.c_str(), buffer, size); },
+                   listing.attributes);
+    if (unsupported(error)) {
         listing.attributes.clear();
         return 0;
     }
     return error;
 }
 
-// Whether the temporary file has an access ACL, into has_acl: where it has
-// no extended attribute at all, the usual case, one call tells. Returns 0
+// Learns what every new file in the listing's folder (the current one)
+// gets, the same for
+// the whole run: its group (the folder's where the folder is setgid, or
+// where it is the user's own group, whatever the file system's rule; else
+// not certain), and whether it inherits the folder's default ACL. Returns 0
 // or the error.
-int temporary_has_acl(const Listing& listing, bool& has_acl) {
-    std::string names;
-    const int error =
-        read_sized([&](char* buffer,
-                       std::size_t size) { return flistxattr(listing.descriptor, buffer, size); },
-                   names);
-    if (error != 0 && error != ENOTSUP && error != EOPNOTSUPP) {
+int learn_folder(Listing& listing) {
+    struct stat folder {};
+    if (stat(".", &folder) != 0) {
+        return failure_errno();
+    }
+    listing.new_group = folder.st_gid;
+    listing.new_group_known = (folder.st_mode & S_ISGID) != 0 || folder.st_gid == effective_group();
+    errno = 0;
+    const int error = getxattr(".", default_acl_attribute, nullptr, 0) >= 0 ? 0 : failure_errno();
+    if (error != 0 && error != ENODATA && !unsupported(error)) {
         return error;
     }
-    has_acl = error == 0 && names_include(names, acl_attribute);
+    listing.folder_gives_acl = error == 0;
+    listing.folder_learned = true;
     return 0;
 }
 
-// Takes away in acl (as stored: a 4-byte header, then 8-byte entries of tag,
-// permissions and id, little-endian) every right of the owning group.
-void clear_owning_group(std::string& acl) {
-    constexpr unsigned owning_group_tag = 0x04;  // ACL_GROUP_OBJ
+// The offset in acl (as stored: a 4-byte header, then 8-byte entries of
+// tag, permissions and id, little-endian) of its entry of tag, or 0 where
+// it has none.
+std::size_t acl_entry(const std::string& acl, unsigned tag) {
     for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
-        const unsigned tag = static_cast<unsigned char>(acl[entry]) |
-                             static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1]))
-                                 << 8U;
-        if (tag == owning_group_tag) {
-            acl[entry + 2] = acl[entry + 3] = '\0';
+        const unsigned entry_tag = static_cast<unsigned char>(acl[entry]) |
+                                   static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1]))
+                                       << 8U;
+        if (entry_tag == tag) {
+            return entry;
         }
+    }
+    return 0;
+}
+
+// Where the old listing's group cannot be kept, its members count as
+// others on the new one: so no one who changes class may gain, the owning
+// group and others get only what both had. In mode, and in acl where the
+// old listing had one (its ACL_GROUP_OBJ and ACL_OTHER entries).
+void narrow_group_and_others(mode_t& mode, std::string& acl) {
+    const mode_t both = (mode >> 3U) & mode & 07U;
+    mode = (mode & ~static_cast<mode_t>(077)) | both << 3U | both;
+    constexpr unsigned owning_group = 0x04, others = 0x20;
+    const std::size_t group_entry = acl_entry(acl, owning_group);
+    const std::size_t others_entry = acl_entry(acl, others);
+    if (group_entry != 0 && others_entry != 0) {
+        const char shared = static_cast<char>(acl[group_entry + 2] & acl[others_entry + 2]);
+        acl[group_entry + 2] = acl[others_entry + 2] = shared;
     }
 }
 
-// Gives the temporary file the old listing's owner (where this user may
-// set it: as root) and group (where this user belongs to it). Returns 0, or
-// EPERM where the group cannot be kept, or another error.
-int keep_owner_and_group(const Listing& listing, const struct stat& now) {
-    const bool root = effective_user() == 0;
-    if (now.st_gid == listing.old.st_gid && (!root || now.st_uid == listing.old.st_uid)) {
+// Gives the private temporary file the old listing's owner where root
+// replaces another user's listing (or fails: a listing never changes
+// owner under root), and its group where this user may. Sets group_kept.
+// Returns 0, error_owner_not_kept, or another error.
+int keep_owner_and_group(const Listing& listing, bool& group_kept) {
+    group_kept = true;
+    if (effective_user() == 0 && listing.old.st_uid != 0) {
+        if (fchown(listing.descriptor, listing.old.st_uid, listing.old.st_gid) == 0) {
+            return 0;
+        }
+        return errno == EPERM ? error_owner_not_kept : failure_errno();
+    }
+    if (listing.new_group_known && listing.new_group == listing.old.st_gid) {
         return 0;
     }
-    const uid_t owner = root ? listing.old.st_uid : static_cast<uid_t>(-1);
-    return fchown(listing.descriptor, owner, listing.old.st_gid) != 0 ? failure_errno() : 0;
-}
-
-// Gives the temporary file the old listing's access ACL where it had one
-// (without the owning group's rights where group_kept is false), and none
-// where it had none. now is the temporary file's status; mode_set says
-// whether its permission bits are now mode, or as the ACL sets them.
-// Returns 0 or the error.
-int keep_acl(const Listing& listing, bool group_kept, const struct stat& now, mode_t mode,
-             bool& mode_set) {
-    if (names_include(listing.attributes, acl_attribute)) {
-        std::string acl;
-        if (const int error = read_attribute(listing, acl_attribute, acl)) {
-            return error;
-        }
-        if (!group_kept) {
-            clear_owning_group(acl);
-        }
-        // The ACL sets the permission bits with it.
-        mode_set = true;
-        return fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0
-                   ? failure_errno()
-                   : 0;
+    if (fchown(listing.descriptor, static_cast<uid_t>(-1), listing.old.st_gid) == 0) {
+        return 0;
     }
-    // The folder's default ACL may have given the file one, and with it
-    // other bits.
-    bool inherited = false;
-    if (const int error = temporary_has_acl(listing, inherited)) {
-        return error;
-    }
-    if (inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
+    if (errno != EPERM) {
         return failure_errno();
     }
-    mode_set = !inherited && (now.st_mode & 07777U) == mode;
+    group_kept = false;  // this user is not in that group
     return 0;
 }
 
@@ -207,55 +217,79 @@ void copy_user_attributes(const Listing& listing) {
 
 // Whether this user may write to the old listing, which is then replaced;
 // otherwise errno says why not. Its owner's write bit decides for its
-// owner (an ACL never narrows the owner's rights), and root may write
-// anything; only for others does the system have to say.
+// owner (an ACL never narrows the owner's rights); for anyone else, root
+// included, the system says, as root may lack the right to override it.
 bool may_write_old_listing(const Listing& listing) {
     if (effective_user() == listing.old.st_uid) {
         errno = EACCES;
         return (listing.old.st_mode & S_IWUSR) != 0;
     }
-    return effective_user() == 0 ||
-           faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) == 0;
+    return faccessat(AT_FDCWD, listing.file.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace
 
 int look_at_access(Listing& listing) {
+    listing.acl.clear();
     if (!may_write_old_listing(listing)) {
         return failure_errno();
     }
-    return list_attributes(listing);
+    if (const int error = list_attributes(listing)) {
+        return error;
+    }
+    if (names_include(listing.attributes, acl_attribute)) {
+        if (const int error = read_attribute(listing, acl_attribute, listing.acl)) {
+            return error;
+        }
+    }
+    return listing.folder_learned ? 0 : learn_folder(listing);
+}
+
+mode_t temporary_mode(Listing& listing) {
+    if (!listing.replaces_file) {
+        return 0666;  // what any new file gets
+    }
+    listing.made_private = !listing.acl.empty() || listing.folder_gives_acl ||
+                           !listing.new_group_known || listing.new_group != listing.old.st_gid ||
+                           listing.old.st_uid != effective_user();
+    return listing.made_private ? private_mode : listing.old.st_mode & 0777U;
 }
 
 int carry_over(Listing& listing) {
     if (!listing.replaces_file) {
         return 0;  // a new listing gets what any new file gets
     }
-    struct stat now {};
-    if (fstat(listing.descriptor, &now) != 0) {
-        return failure_errno();
-    }
     // The permission bits only: setuid, setgid and sticky do not suit a
     // listing, which is text.
     mode_t mode = listing.old.st_mode & 0777U;
-    int error = keep_owner_and_group(listing, now);
-    const bool group_kept = error == 0;
-    if (error == EPERM) {
-        // The group this user may give it is another: it gets no access.
-        mode &= ~static_cast<mode_t>(070);
-        error = 0;
-    }
-    bool mode_set = false;
-    if (error == 0) {
-        error = keep_acl(listing, group_kept, now, mode, mode_set);
-    }
-    if (error == 0 && !mode_set && fchmod(listing.descriptor, mode) != 0) {
-        error = failure_errno();
-    }
-    if (error == 0) {
+    if (!listing.made_private) {
+        // Made with these bits, less what the creation mask took away.
         copy_user_attributes(listing);
+        const bool narrowed = (mode & ~creation_mask()) != mode;
+        return narrowed && fchmod(listing.descriptor, mode) != 0 ? failure_errno() : 0;
     }
-    return error;
+    bool group_kept = true;
+    if (const int error = keep_owner_and_group(listing, group_kept)) {
+        return error;
+    }
+    std::string acl = listing.acl;
+    if (!group_kept) {
+        narrow_group_and_others(mode, acl);
+    }
+    copy_user_attributes(listing);
+    // Last, what opens the file to others: the ACL, which sets the bits
+    // with it, or the bits, without any ACL the folder gave.
+    if (!acl.empty()) {
+        return fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0
+                   ? failure_errno()
+                   : 0;
+    }
+    if (listing.folder_gives_acl && fremovexattr(listing.descriptor, acl_attribute) != 0 &&
+        errno != ENODATA) {
+        return failure_errno();
+    }
+    const bool as_made = !listing.folder_gives_acl && mode == (private_mode & ~creation_mask());
+    return !as_made && fchmod(listing.descriptor, mode) != 0 ? failure_errno() : 0;
 }
 
 }  // namespace huemill::platform

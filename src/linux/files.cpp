@@ -1,6 +1,13 @@
 // huemill's hooks on Linux for files (see platform.hpp): palettes read
 // through a descriptor, and each listing's temporary file made, written and
-// renamed relative to the listing's folder, held open.
+// renamed in the listing's folder, which the run makes its current folder.
+//
+// A listing's file and its temporary file are named by their file names
+// alone, relative to the current folder, as GNU fts works through a tree:
+// each call looks up one name rather than a whole path, a path never meets
+// the system's limit, and the temporary file, the rename and every look at
+// the old listing stay in the same folder even if it is renamed meanwhile.
+// Palettes are named, as given, relative to the folder the run started in.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +15,49 @@
 #include "platform.hpp"
 
 namespace huemill::platform {
+namespace {
+
+// The folder the run started in: AT_FDCWD until the run first leaves it for
+// a listing's folder, then held open.
+int start_folder = AT_FDCWD;
+
+// Makes the folder that folder_name names (relative to the start folder,
+// "" for the start folder itself) the current one, where it is not already,
+// and forgets what was learned of the one before. Returns 0 or the error.
+int enter_folder(Listing& listing, std::string_view folder_name) {
+    if (folder_name == listing.folder_name) {
+        return 0;
+    }
+    if (start_folder == AT_FDCWD) {
+        start_folder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (start_folder < 0) {
+            start_folder = AT_FDCWD;
+            return failure_errno();
+        }
+    }
+    listing.folder_learned = false;
+    const bool relative = folder_name.empty() || folder_name.front() != '/';
+    if (relative && !listing.folder_name.empty()) {
+        if (fchdir(start_folder) != 0) {
+            return failure_errno();
+        }
+        listing.folder_name.clear();
+    }
+    if (!folder_name.empty()) {
+        const std::string path(folder_name);
+        if (chdir(path.c_str()) != 0) {
+            return failure_errno();
+        }
+        listing.folder_name = path;
+    }
+    return 0;
+}
+
+// How often the old listing is looked at again where it changed between
+// two looks.
+constexpr int looks = 3;
+
+}  // namespace
 
 std::size_t file_name_start(std::string_view path) {
     // npos + 1 is 0: a path without a separator is all file name.
@@ -16,7 +66,7 @@ std::size_t file_name_start(std::string_view path) {
 
 int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got) {
     got = 0;
-    const int descriptor = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    const int descriptor = openat(start_folder, path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) {
         return failure_errno();
     }
@@ -44,34 +94,38 @@ int begin_listing(Listing& listing, const std::string& name) {
     listing.name = name;
     listing.file.assign(name, file_start);
     listing.replaces_file = false;
-    if (file_start > 0) {
-        // The temporary file's name is relative to the folder, so it never
-        // meets the limit on paths, and it and the rename stay in the folder
-        // even if the folder is renamed meanwhile.
-        listing.folder = open(name.substr(0, file_start).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (listing.folder < 0) {
-            listing.folder = AT_FDCWD;
-            return failure_errno();
+    listing.made_private = false;
+    if (const int error = enter_folder(listing, std::string_view(name).substr(0, file_start))) {
+        return error;
+    }
+    int error = 0;
+    for (int look = 0; look < looks; ++look) {
+        if (lstat(listing.file.c_str(), &listing.old) != 0) {
+            return errno == ENOENT ? 0 : failure_errno();
+        }
+        if (S_ISDIR(listing.old.st_mode)) {
+            return EISDIR;
+        }
+        if (!S_ISREG(listing.old.st_mode)) {
+            return 0;  // a link, FIFO, socket or device: the name is simply taken
+        }
+        error = look_at_access(listing);
+        if (error == ENOENT) {
+            return 0;  // gone since its status: a new listing
+        }
+        if (error != ENODATA) {
+            break;  // else an attribute it had is gone: look again
         }
     }
-    if (fstatat(listing.folder, listing.file.c_str(), &listing.old, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT ? 0 : failure_errno();
-    }
-    if (S_ISDIR(listing.old.st_mode)) {
-        return EISDIR;
-    }
-    if (!S_ISREG(listing.old.st_mode)) {
-        return 0;  // a link, FIFO, socket or device: the name is simply taken
-    }
-    listing.replaces_file = true;
-    return look_at_access(listing);
+    listing.replaces_file = error == 0;
+    return error;
 }
 
 int create_temporary(Listing& listing, const std::string& file_name) {
     listing.temporary = file_name;
-    const mode_t mode = listing.replaces_file ? listing.old.st_mode & 0777U : 0666;
-    listing.descriptor = openat(listing.folder, listing.temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    listing.descriptor =
+        open(listing.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+             temporary_mode(listing));
     return listing.descriptor < 0 ? failure_errno() : 0;
 }
 
@@ -93,10 +147,7 @@ int commit(Listing& listing) {
     if (closed != 0) {
         return failure_errno();
     }
-    return renameat(listing.folder, listing.temporary.c_str(), listing.folder,
-                    listing.file.c_str()) != 0
-               ? failure_errno()
-               : 0;
+    return rename(listing.temporary.c_str(), listing.file.c_str()) != 0 ? failure_errno() : 0;
 }
 
 int discard(Listing& listing) {
@@ -104,13 +155,14 @@ int discard(Listing& listing) {
         close(listing.descriptor);
         listing.descriptor = -1;
     }
-    return unlinkat(listing.folder, listing.temporary.c_str(), 0) != 0 ? failure_errno() : 0;
+    return unlink(listing.temporary.c_str()) != 0 ? failure_errno() : 0;
 }
 
 void end_listing(Listing& listing) {
-    if (listing.folder != AT_FDCWD) {
-        close(listing.folder);
-        listing.folder = AT_FDCWD;
+    // The run stays in the folder for the next listing, which is often in it.
+    if (listing.descriptor >= 0) {
+        close(listing.descriptor);
+        listing.descriptor = -1;
     }
 }
 

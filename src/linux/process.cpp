@@ -65,6 +65,8 @@ int write_text(Stream stream, std::string_view text) {
     return write_all_to(stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO, text);
 }
 
-std::string describe(int error) { return std::strerror(error); }
+std::string describe(int error) {
+    return std::strerror(error == error_owner_not_kept ? EPERM : error);
+}
 
 }  // namespace huemill::platform

@@ -83,7 +83,7 @@ int error_of(unsigned long code) {
 int last_error() { return error_of(GetLastError()); }
 
 std::string describe(int error) {
-    if (error == reserved_device_error) {
+    if (error == error_reserved_device) {
         return "Windows reserves this name for a device";
     }
     if (error >= 0) {

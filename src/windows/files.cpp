@@ -132,7 +132,7 @@ int begin_listing(Listing& listing, const std::string& name) {
     listing = Listing{};
     listing.name = name;
     if (windows::is_reserved_device_name(std::string_view(name).substr(file_name_start(name)))) {
-        return reserved_device_error;
+        return error_reserved_device;
     }
     listing.target = system_path(name);
     const DWORD attributes = GetFileAttributesW(listing.target.c_str());

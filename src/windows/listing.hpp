@@ -3,7 +3,6 @@
 #ifndef HUEMILL_WINDOWS_LISTING_HPP
 #define HUEMILL_WINDOWS_LISTING_HPP
 
-#include <climits>
 #include <string>
 
 namespace huemill::platform {
@@ -18,9 +17,6 @@ struct Listing {
     void* file = nullptr;         // the temporary file's handle, while open
     bool marked = false;          // the temporary file goes when its handle closes
 };
-
-// The error for a listing name that Windows would take for a device.
-constexpr int reserved_device_error = INT_MIN;
 
 // The error for a Windows error code (a DWORD): its errno value where it
 // has one, else a code describe() knows. errors.cpp.
