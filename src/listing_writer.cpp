@@ -1,6 +1,10 @@
 // The listing: its name and its text.
 #include <algorithm>
 
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "palette.hpp"
 #include "platform.hpp"
 
@@ -11,9 +15,47 @@ char* put_text(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
-// The two upper-case hexadecimal digits of every byte value, the first in
-// the lower byte. A listing holds up to 765 values, the bulk of huemill's
-// own work, so digits are looked up in pairs rather than made one by one.
+// How many hexadecimal digits value has without leading zeros: 1 to 8.
+// One instruction on x86 (bsr or lzcnt); value | 1 keeps zero defined.
+std::size_t hex_digit_count(std::uint32_t value) {
+    return 8 - static_cast<std::size_t>(__builtin_clz(value | 1U)) / 4;
+}
+
+// A listing holds up to 765 values, and writing them is the bulk of
+// huemill's own work: each value's eight upper-case hexadecimal digits are
+// made as one 64-bit word, the most significant digit in its lowest byte.
+
+#if defined(__SSE2__) && defined(__x86_64__)
+
+// The digits of record k's red, green and blue values, into digits. SSE2,
+// which every x86-64 processor has, makes all 24 at once: each byte split
+// into its two digits, each value's bytes put most significant first, and
+// each digit turned into its character.
+void record_digits(const RecordArea& records, std::size_t k, std::uint64_t (&digits)[3]) {
+    // Record k and the 4 bytes after its blue value, which are its own.
+    const __m128i values =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(records.data() + k * record_size));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(values, 4), nibble);
+    const __m128i low = _mm_and_si128(values, nibble);
+    const auto characters = [](__m128i pairs) {
+        // Digits of bytes 0 to 3 of a value: reversed to 3 to 0.
+        pairs = _mm_shufflehi_epi16(_mm_shufflelo_epi16(pairs, 0x1B), 0x1B);
+        const __m128i letter = _mm_cmpgt_epi8(pairs, _mm_set1_epi8(9));
+        return _mm_add_epi8(_mm_add_epi8(pairs, _mm_set1_epi8('0')),
+                            _mm_and_si128(letter, _mm_set1_epi8('A' - '0' - 10)));
+    };
+    const __m128i red_green = characters(_mm_unpacklo_epi8(high, low));
+    const __m128i blue = characters(_mm_unpackhi_epi8(high, low));
+    digits[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(red_green));
+    digits[1] =
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(red_green, red_green)));
+    digits[2] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(blue));
+}
+
+#else
+
+// The two digits of every byte value, the first in the lower byte.
 constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
     constexpr char digits[] = "0123456789ABCDEF";
     std::array<std::uint16_t, 256> pairs{};
@@ -24,21 +66,27 @@ constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
     return pairs;
 }();
 
-// How many hexadecimal digits value has without leading zeros: 1 to 8.
-// One instruction on x86 (bsr or lzcnt); value | 1 keeps zero defined.
-std::size_t hex_digit_count(std::uint32_t value) {
-    return 8 - static_cast<std::size_t>(__builtin_clz(value | 1U)) / 4;
+// The digits of value, looked up in pairs.
+std::uint64_t hex_digits(std::uint32_t value) {
+    return std::uint64_t{hex_pairs[value >> 24U]} |
+           std::uint64_t{hex_pairs[value >> 16U & 0xFFU]} << 16U |
+           std::uint64_t{hex_pairs[value >> 8U & 0xFFU]} << 32U |
+           std::uint64_t{hex_pairs[value & 0xFFU]} << 48U;
 }
 
-// Writes value in upper-case hexadecimal, without leading zeros ("0" for
-// zero), at out and returns the end of it. Always stores eight bytes, which
+// The digits of record k's red, green and blue values, into digits.
+void record_digits(const RecordArea& records, std::size_t k, std::uint64_t (&digits)[3]) {
+    digits[0] = hex_digits(record_red(records, k));
+    digits[1] = hex_digits(record_green(records, k));
+    digits[2] = hex_digits(record_blue(records, k));
+}
+
+#endif
+
+// Writes value, whose digits are digits, without leading zeros ("0" for
+// zero) at out and returns the end of it. Always stores eight bytes, which
 // later text overwrites (ListingText leaves room past the longest listing).
-char* put_hex(char* out, std::uint32_t value) {
-    // All eight digits, the most significant in the lowest byte.
-    const std::uint64_t digits = std::uint64_t{hex_pairs[value >> 24U]} |
-                                 std::uint64_t{hex_pairs[value >> 16U & 0xFFU]} << 16U |
-                                 std::uint64_t{hex_pairs[value >> 8U & 0xFFU]} << 32U |
-                                 std::uint64_t{hex_pairs[value & 0xFFU]} << 48U;
+char* put_hex(char* out, std::uint64_t digits, std::uint32_t value) {
     const std::size_t count = hex_digit_count(value);
     const std::uint64_t shown = digits >> (8 * (8 - count));
     // Unrolled, the eight byte stores merge into one.
@@ -63,12 +111,14 @@ std::size_t format_listing(unsigned entry_count, const RecordArea& records, List
     const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
     char* out = put_text(text.data(), declaration_line);
     for (std::size_t k = 0; k < count; ++k) {
+        std::uint64_t digits[3];
+        record_digits(records, k, digits);
         out = put_text(out, "\nr: ");
-        out = put_hex(out, record_red(records, k));
+        out = put_hex(out, digits[0], record_red(records, k));
         out = put_text(out, ", g: ");
-        out = put_hex(out, record_green(records, k));
+        out = put_hex(out, digits[1], record_green(records, k));
         out = put_text(out, ", b: ");
-        out = put_hex(out, record_blue(records, k));
+        out = put_hex(out, digits[2], record_blue(records, k));
     }
     *out++ = '\n';
     return static_cast<std::size_t>(out - text.data());
