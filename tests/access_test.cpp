@@ -1,10 +1,16 @@
 // A replaced listing keeps who may use it: its permission bits, its access
 // ACL, its group, and for root its owner, whatever the folder's default ACL
-// or the creation mask; a group that cannot be kept gets no access. A new
-// listing gets what any new file gets.
+// or the creation mask, and its temporary file is never open to anyone the
+// old listing shuts out. Where the group cannot be kept, no one who changes
+// class gains; where root may not keep the owner or override access, the
+// old listing stays. A listing that changes between looks is no failure. A
+// new listing gets what any new file gets.
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
+#include <sstream>
 
 #include "support.hpp"
 
@@ -20,50 +26,117 @@ const std::string& listing = sample_listing;
 // Runs command with sh in the current folder; true where it succeeded.
 bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
+// Whether the user setpriv's options name may open path for reading.
+bool may_read(const std::string& user, const std::string& path) {
+    return shell("setpriv " + user + " cat " + path + " > /dev/null 2>&1");
+}
+
+// The temporary file in folder, once one is there; empty where none came
+// within two seconds.
+std::string temporary_in(const std::string& folder) {
+    for (int wait = 0; wait < 1000; ++wait) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().filename().string().find(".huemill-") != std::string::npos) {
+                return entry.path().string();
+            }
+        }
+        usleep(2000);
+    }
+    return "";
+}
+
+// Which call of openat, counted from 1, creates a file, in a trace of
+// openat alone; 0 where none does.
+int creating_openat(const std::string& trace) {
+    std::istringstream lines(trace);
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("openat(", 0) == 0) {
+            ++count;
+            if (line.find("O_CREAT") != std::string::npos) {
+                return count;
+            }
+        }
+    }
+    return 0;
+}
+
 TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
     if (geteuid() != 0 || !shell("setfacl --version > /dev/null 2>&1") ||
         !unprivileged_launcher() || unprivileged_launcher()->empty()) {
         GTEST_SKIP() << "needs root, setfacl (Debian: acl) and setpriv to set owners and ACLs";
     }
+    using Launcher = std::vector<std::string>;
+    const Launcher root;
     // nobody, with the supplementary group 100 (users) as well.
-    const std::vector<std::string> nobody = {"setpriv", "--reuid=65534", "--regid=65534",
-                                             "--groups=100"};
+    const Launcher nobody = {"setpriv", "--reuid=65534", "--regid=65534", "--groups=100"};
+    const Launcher root_without_chown = {"setpriv", "--bounding-set=-chown"};
+    const Launcher root_without_override = {"setpriv", "--bounding-set=-dac_override"};
     struct Case {
         const char* what;
         const char* folder_setup;  // on the folder $d
         const char* setup;         // on the old listing $f; empty: there is none
-        bool as_nobody;
+        const Launcher& runner;
+        // setpriv's options for a user the old listing shuts out, who must
+        // not open the temporary file while it exists, nor the new listing.
+        const char* shut_out;
+        const char* inject;    // what strace injects, where something does
+        int status;            // 0, or 1 with the old listing kept
+        int error;             // the failure's reason
+        const char* detail;    // and its note
         const char* expected;  // on a copy $f of the old listing, or the touched file $f
     };
+    const char* daemon = "--reuid=1 --regid=1 --clear-groups";
+    const char* in_root_group = "--reuid=1001 --regid=0 --clear-groups";
+    const char* in_nobody_group = "--reuid=1002 --regid=65534 --clear-groups";
+    const char* in_daemon_group = "--reuid=1003 --regid=1 --clear-groups";
     const Case cases[] = {
         {"an ACL with a named entry and no rights for the group", "",
-         "chmod 600 $f && setfacl -m u:daemon:rw $f", false, ""},
-        {"no ACL, in a folder whose default ACL would give one and narrow the bits",
-         "setfacl -d -m u::rw,u:daemon:rw,g::-,o::- $d", "setfacl -b $f && chmod 644 $f", false,
-         ""},
-        {"bits wider than the creation mask lets a new file be", "", "chmod 666 $f", false, ""},
+         "chmod 600 $f && setfacl -m u:daemon:rw $f", root, in_root_group, "", 0, 0, "", ""},
+        {"no ACL, in a folder whose default ACL grants a user it shuts out and narrows the bits",
+         "setfacl -d -m u::rw,u:daemon:r,g::-,o::- $d", "setfacl -b $f && chmod 640 $f", root,
+         daemon, "", 0, 0, "", ""},
+        {"bits wider than the creation mask lets a new file be", "", "chmod 666 $f", root, "", "",
+         0, 0, "", ""},
         {"another owner and group, kept by root", "", "chown daemon:daemon $f && chmod 640 $f",
-         false, ""},
-        {"setuid, which a listing does not keep", "", "chmod 4755 $f", false, "chmod u-s $f"},
-        {"a group nobody belongs to, kept", "", "chown nobody:100 $f && chmod 640 $f", true, ""},
-        {"a group nobody does not belong to: no rights for the group nobody gives it", "",
-         "chown nobody:daemon $f && chmod 664 $f", true, "chgrp 65534 $f && chmod g= $f"},
-        {"the same with an ACL", "",
-         "chown nobody:daemon $f && chmod 660 $f && setfacl -m u:daemon:r $f", true,
-         "chgrp 65534 $f && setfacl -n -m g::- $f"},
+         root, in_root_group, "", 0, 0, "", ""},
+        {"setuid, which a listing does not keep", "", "chmod 4755 $f", root, "", "", 0, 0, "",
+         "chmod u-s $f"},
+        {"a group nobody belongs to, kept, where new files get nobody's own", "chgrp 65534 $d",
+         "chown nobody:100 $f && chmod 640 $f", nobody, in_nobody_group, "", 0, 0, "", ""},
+        {"a group nobody is not in: the new group and others get what both had", "",
+         "chown nobody:daemon $f && chmod 664 $f", nobody, "", "", 0, 0, "",
+         "chgrp 65534 $f && chmod 644 $f"},
+        {"a group nobody is not in, shut out while others may read: it stays out", "",
+         "chown nobody:daemon $f && chmod 604 $f", nobody, in_daemon_group, "", 0, 0, "",
+         "chgrp 65534 $f && chmod 600 $f"},
+        {"the same with an ACL, whose other entry counts too", "",
+         "chown nobody:daemon $f && chmod 604 $f && setfacl -m u:daemon:r $f", nobody,
+         in_daemon_group, "", 0, 0, "", "chgrp 65534 $f && setfacl -n -m g::-,o::- $f"},
         {"a new listing in a folder with a default ACL: what any new file gets",
-         "setfacl -d -m u::rw,u:daemon:r,g::r,o::- $d", "", false, "touch $f"},
+         "setfacl -d -m u::rw,u:daemon:r,g::r,o::- $d", "", root, "", "", 0, 0, "", "touch $f"},
+        {"root that may not change owners: another user's listing is kept", "",
+         "chown 1001:3000 $f && chmod 664 $f", root_without_chown, "", "", 1, EPERM,
+         "cannot keep its owner", ""},
+        {"root that may not override access: a read-only listing is kept", "",
+         "chown 1001:1001 $f && chmod 444 $f", root_without_override, "", "", 1, EACCES, "", ""},
+        {"gone between its status and its attributes: a new listing", "", "chmod 640 $f", root, "",
+         "llistxattr:error=ENOENT", 0, 0, "", "rm $f && touch $f"},
+        {"its ACL gone between the list and the read: looked at again", "",
+         "chmod 640 $f && setfacl -m u:daemon:r $f", root, "", "lgetxattr:error=ENODATA:when=1", 0,
+         0, "", ""},
     };
     int number = 0;
     for (const Case& row : cases) {
         const std::string folder = "case" + std::to_string(++number);
-        const std::string old_listing = folder + "/x.pal.c";
+        const std::string name = folder + "/x.pal.c";
         const std::string reference = folder + "-reference";
-        fs::create_directory(folder);
-        fs::create_directory(reference);
-        // nobody may create files in both.
-        ASSERT_TRUE(shell("chmod 777 " + folder + " " + reference));
-        for (const std::string& d : {folder, reference}) {
+        // Lays out folder d and the old listing in it.
+        const auto lay_out = [&](const std::string& d) {
+            fs::remove_all(d);
+            fs::create_directory(d);
+            // nobody may create files there.
+            ASSERT_TRUE(shell("chmod 777 " + d));
             if (*row.folder_setup != '\0') {
                 ASSERT_TRUE(shell("d=" + d + "; " + row.folder_setup)) << row.what;
             }
@@ -71,16 +144,56 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
                 write_file(d + "/x.pal.c", old_listing);
                 ASSERT_TRUE(shell("f=" + d + "/x.pal.c; " + row.setup)) << row.what;
             }
-        }
+            write_file(d + "/x.pal", palette);
+        };
+        lay_out(reference);
         if (*row.expected != '\0') {
             ASSERT_TRUE(shell("f=" + reference + "/x.pal.c; " + row.expected)) << row.what;
         }
-        write_file(folder + "/x.pal", palette);
-        const auto run = huemill({old_listing.substr(0, old_listing.size() - 2)},
-                                 row.as_nobody ? nobody : std::vector<std::string>{});
-        EXPECT_EQ(run.status, 0) << row.what << ": " << run.err;
-        EXPECT_EQ(read_file(old_listing), listing) << row.what;
-        EXPECT_EQ(access_of(old_listing), access_of(reference + "/x.pal.c")) << row.what;
+        lay_out(folder);
+        const std::vector<std::string> args = {folder + "/x.pal"};
+        Launcher launcher = row.runner;
+        bool got_in = false;
+        std::function<void()> meanwhile = [] {};
+        if (*row.shut_out != '\0' || *row.inject != '\0') {
+            const Launcher strace =
+                traced({"-o", "../trace", "-e", "trace=openat,llistxattr,lgetxattr"});
+            if (strace.empty()) {
+                continue;  // strace is missing, or the program runs under a wrapper
+            }
+            launcher.insert(launcher.end(), strace.begin(), strace.end());
+            write_file("../trace", "");  // for whoever runs it
+            fs::permissions("../trace", fs::perms::all);
+        }
+        if (*row.inject != '\0') {
+            launcher.insert(launcher.end(), {"-e", std::string("inject=") + row.inject});
+        } else if (*row.shut_out != '\0') {
+            // Held right after the create: who may open the file then keeps
+            // it open, and reads the listing once written.
+            ASSERT_TRUE(may_read(row.shut_out, folder + "/x.pal")) << row.what;
+            const auto clean = huemill(args, launcher);
+            ASSERT_EQ(clean.status, 0) << row.what << ": " << clean.err;
+            const int create = creating_openat(read_file("../trace"));
+            ASSERT_GT(create, 0) << row.what;
+            lay_out(folder);
+            launcher.insert(launcher.end(), {"-e", "inject=openat:delay_exit=400000:when=" +
+                                                       std::to_string(create)});
+            meanwhile = [&] {
+                const std::string temporary = temporary_in(folder);
+                EXPECT_NE(temporary, "") << row.what;
+                got_in = !temporary.empty() && may_read(row.shut_out, temporary);
+            };
+        }
+        const auto run = huemill(args, launcher, meanwhile);
+        EXPECT_FALSE(got_in) << row.what << ": the temporary file was open to one shut out";
+        EXPECT_EQ(run.status, row.status) << row.what << ": " << run.err;
+        EXPECT_EQ(run.err, row.status == 0 ? "" : failure_message(name, row.error, row.detail))
+            << row.what;
+        EXPECT_EQ(read_file(name), row.status == 0 ? listing : old_listing) << row.what;
+        EXPECT_EQ(access_of(name), access_of(reference + "/x.pal.c")) << row.what;
+        if (*row.shut_out != '\0') {
+            EXPECT_FALSE(may_read(row.shut_out, name)) << row.what;
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include "support.hpp"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -124,7 +125,7 @@ TEST_F(Replace, WhatStandsAtTheNameIsReplacedNotWrittenThrough) {
     EXPECT_EQ(mode_of("open.pal.c"), 0666U);
 }
 
-TEST_F(Replace, FileSizeLimitFailsTheWriteAndLosesNothing) {
+TEST_F(Replace, LimitsFailTheListingAndLoseNothing) {
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "prlimit is missing";
     }
@@ -148,8 +149,22 @@ TEST_F(Replace, FileSizeLimitFailsTheWriteAndLosesNothing) {
     EXPECT_EQ(itself.status, 1);
     EXPECT_EQ(itself.err, failure_message("input.pal.c", EFBIG));
     EXPECT_EQ(read_file("input.pal.c"), big);
-    EXPECT_EQ(files_left(),
-              (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal", "input.pal.c"}));
+
+    // Out of descriptors at the create: not the folder's fault. The input,
+    // then the folder, take the lowest free descriptor (the tests' own
+    // are inherited), and the create finds none left.
+    fs::create_directory("sub");
+    write_file("sub/d.pal", palette);
+    const int lowest_free = open("/dev/null", O_RDONLY);
+    close(lowest_free);
+    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr) {  // valgrind needs descriptors of its own
+        const auto descriptors =
+            huemill({"sub/d.pal"}, {"prlimit", "--nofile=" + std::to_string(lowest_free + 1)});
+        EXPECT_EQ(descriptors.status, 1);
+        EXPECT_EQ(descriptors.err, failure_message("sub/d.pal.c", EMFILE));
+    }
+    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal",
+                                   "input.pal.c", "sub", "sub/d.pal"}));
 }
 
 TEST_F(Replace, AnyListingPathTheSystemTakesWorks) {
@@ -185,8 +200,8 @@ TEST_F(Replace, TemporaryFileThatCannotBeRemovedIsNamed) {
     // As in a folder marked append-only (chattr +a): files may be created
     // there, but neither renamed nor removed.
     const std::vector<std::string> strace =
-        traced({"-o", "/dev/null", "-e", "trace=renameat,unlinkat", "-e",
-                "inject=renameat,unlinkat:error=EPERM"});
+        traced({"-o", "/dev/null", "-e", "trace=rename,renameat,unlink,unlinkat", "-e",
+                "inject=rename,renameat,unlink,unlinkat:error=EPERM"});
     if (strace.empty()) {
         GTEST_SKIP() << "strace is missing, or the program runs under a wrapper";
     }

@@ -218,6 +218,12 @@ std::string access_of(const std::string& path) {
 
 RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
                                  const std::vector<std::string>& launcher) const {
+    return huemill(args, launcher, [] {});
+}
+
+RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& launcher,
+                                 const std::function<void()>& meanwhile) const {
     std::vector<std::string> command(launcher);
     if (const char* wrapper = std::getenv("HUEMILL_TEST_WRAPPER")) {
         std::istringstream words(wrapper);
@@ -248,6 +254,7 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
         ADD_FAILURE() << "cannot start " << argv[0];
         return {-1, "", ""};
     }
+    meanwhile();
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     const int status =

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -96,6 +97,14 @@ protected:
     // variable HUEMILL_TEST_WRAPPER (valgrind, say) where that is set.
     RunResult huemill(const std::vector<std::string>& args,
                       const std::vector<std::string>& launcher = {}) const;
+
+#ifndef _WIN32
+    // The same, calling meanwhile once the program has started, and waiting
+    // for the program only after it returns.
+    RunResult huemill(const std::vector<std::string>& args,
+                      const std::vector<std::string>& launcher,
+                      const std::function<void()>& meanwhile) const;
+#endif
 
     // Every file, folder and link now in the scratch folder, as relative
     // paths with '/' between folders.

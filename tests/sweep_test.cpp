@@ -41,10 +41,11 @@ struct Call {
 // it: one that arrives in between ends the run only there.
 std::vector<Call> file_calls(const std::string& trace) {
     static const std::set<std::string> file_related = {
-        "openat",     "open",      "read",      "write",      "close",        "newfstatat",
-        "fstat",      "lstat",     "faccessat", "faccessat2", "rename",       "renameat",
-        "renameat2",  "unlink",    "unlinkat",  "fchmod",     "fchown",       "llistxattr",
-        "flistxattr", "lgetxattr", "fgetxattr", "fsetxattr",  "fremovexattr", "lseek"};
+        "openat",     "open",      "read",      "write",      "close",     "newfstatat",
+        "fstat",      "lstat",     "faccessat", "faccessat2", "rename",    "renameat",
+        "renameat2",  "unlink",    "unlinkat",  "fchmod",     "fchown",    "llistxattr",
+        "flistxattr", "lgetxattr", "getxattr",  "fgetxattr",  "fsetxattr", "fremovexattr",
+        "lseek",      "chdir",     "fchdir"};
     std::vector<Call> calls;
     std::map<std::string, int> seen;
     std::map<std::string, std::string> opened;  // descriptor: the line that opened it
@@ -163,14 +164,14 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     const rlimit no_core{0, 0};
     ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
     // Three conversions, the second over a listing with access of its own,
-    // the third in a folder, then an input named like its listing; their
-    // listings, in argument order.
+    // the third over one in a folder, then an input named like its listing;
+    // their listings, in argument order.
     const std::vector<std::string> args = {"a.pal", "b.pal", "sub/c.pal", "self.pal.c"};
     const std::vector<std::string> listings = {"a.pal.c", "b.pal.c", "sub/c.pal.c", "self.pal.c"};
     const std::map<std::string, std::string> inputs = {
         {"a.pal", palette}, {"b.pal", palette}, {"sub/c.pal", palette}};
-    const std::map<std::string, std::string> before = {{"b.pal.c", old_listing},
-                                                       {"self.pal.c", palette}};
+    const std::map<std::string, std::string> before = {
+        {"b.pal.c", old_listing}, {"sub/c.pal.c", old_listing}, {"self.pal.c", palette}};
     const bool acl = std::system("setfacl --version > /dev/null 2>&1") == 0;
     const auto lay_out = [&] {
         for (const auto& entry : fs::directory_iterator(".")) {
