@@ -1,5 +1,6 @@
 // huemill: turns each palette file named on the command line into a listing
 // beside it, in order, and stops at the first file it cannot convert.
+#include <cerrno>
 #include <string>
 
 #include "listing_file.hpp"
@@ -32,6 +33,30 @@ void report(const std::string& name, int error, const std::string& detail = "") 
     huemill::platform::write_text(Stream::error, line);
 }
 
+// Warns on standard error, in one line, that what was read from name is
+// not a whole palette, where it is not: the listing is made all the same.
+void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette) {
+    std::string warning;
+    if (palette.is_listing) {
+        warning = "it is itself a listing, read as a palette";
+    } else if (palette.size < huemill::header_size) {
+        warning = "only " + std::to_string(palette.size) + " bytes, shorter than a palette's " +
+                  std::to_string(huemill::header_size) + "-byte header: listed with no records";
+    } else if (const unsigned held = huemill::records_held(palette.size);
+               held < palette.entry_count) {
+        warning = "holds " + std::to_string(held) + " of the " +
+                  std::to_string(palette.entry_count) +
+                  (palette.entry_count == 1 ? " record" : " records") +
+                  " its header lists; the rest are listed as zero";
+    } else {
+        return;
+    }
+    std::string line = "huemill: ";
+    huemill::append_printable(line, name);
+    line.append(": warning: ").append(warning).append("\n");
+    huemill::platform::write_text(Stream::error, line);
+}
+
 // Reports why the listing name could not be replaced.
 int listing_failed(const std::string& name, const huemill::ListingOutcome& outcome) {
     std::string detail;
@@ -47,9 +72,11 @@ int listing_failed(const std::string& name, const huemill::ListingOutcome& outco
     return exit_failed;
 }
 
-// Writes the usage text, and says so where standard output would not take it.
+// Writes the usage text, and says so where standard output would not take
+// it; a reader that went away (a closed pipe) is no news.
 int usage() {
-    if (const int error = huemill::platform::write_text(Stream::output, usage_text)) {
+    const int error = huemill::platform::write_text(Stream::output, usage_text);
+    if (error != 0 && error != EPIPE) {
         report("standard output", error);
     }
     return exit_usage;
@@ -63,10 +90,11 @@ int main(int argc, char* argv[]) {
         return usage();
     }
     char** arguments = huemill::platform::utf8_arguments(argc, argv);
-    // One set of buffers serves every file in turn.
-    huemill::HeaderBlock header;
-    huemill::RecordArea records;
-    huemill::ListingText text;
+    // One set of buffers serves every file in turn, in static storage so
+    // that the stack holds only small things.
+    static huemill::HeaderBlock header;
+    static huemill::RecordArea records;
+    static huemill::ListingText text;
     std::string listing_name;
     huemill::platform::Listing listing;  // the one in progress
     for (int i = 1; i < argc; ++i) {
@@ -75,6 +103,7 @@ int main(int argc, char* argv[]) {
             report(arguments[i], palette.error);
             return exit_failed;
         }
+        warn_if_not_a_palette(arguments[i], palette);
         huemill::listing_name(arguments[i], listing_name);
         const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
         const huemill::ListingOutcome outcome =

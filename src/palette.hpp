@@ -37,12 +37,24 @@ constexpr std::size_t listing_capacity =
 // 7 bytes past its end that the formatting may store and then overwrite.
 using ListingText = std::array<char, listing_capacity + 7>;
 
-// What reading one palette file gave: error is 0 and entry_count is the
-// header's byte 22, or error is the failure (see platform.hpp).
+// What reading one palette file gave: error is 0 and the rest says what
+// was read, or error is the failure (see platform.hpp).
 struct ReadResult {
     int error;
-    unsigned entry_count;
+    unsigned entry_count;  // the header's byte 22
+    std::size_t size;      // the file's length, counted up to 23 + 4096 bytes
+    bool is_listing;       // it begins with a listing's declaration line
 };
+
+// How many records the first size bytes of a palette file hold in full:
+// each record's red, green and blue values, whatever its last 4 bytes.
+inline unsigned records_held(std::size_t size) {
+    constexpr std::size_t values_size = 12;
+    if (size < header_size + values_size) {
+        return 0;
+    }
+    return static_cast<unsigned>((size - header_size - values_size) / record_size + 1);
+}
 
 // The little-endian 32-bit value at offset in the record area, assembled
 // byte by byte so that the host's own byte order never matters. (Compilers

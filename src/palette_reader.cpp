@@ -20,14 +20,18 @@ unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock&
 
 ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& records) {
     // Read whole before anything is taken, so a failed read leaves header
-    // and records as they were.
-    std::array<unsigned char, header_size + record_area_size> file_bytes;
+    // and records as they were. Static, as the run's buffers are: a small
+    // stack is enough.
+    static std::array<unsigned char, header_size + record_area_size> file_bytes;
     std::size_t got = 0;
     const int error = platform::read_start(path, file_bytes.data(), file_bytes.size(), got);
     if (error != 0) {
-        return {error, 0};
+        return {error, 0, 0, false};
     }
-    return {0, take_palette(file_bytes.data(), got, header, records)};
+    const bool is_listing =
+        got >= declaration_line.size() &&
+        std::equal(declaration_line.begin(), declaration_line.end(), file_bytes.begin());
+    return {0, take_palette(file_bytes.data(), got, header, records), got, is_listing};
 }
 
 }  // namespace huemill

@@ -18,6 +18,15 @@
 
 namespace {
 
+// Whether this build, the program's included, runs under AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool address_sanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool address_sanitizer = false;
+#endif
+
 namespace fs = std::filesystem;
 using namespace huemill_test;
 using Replace = ScratchFolder;
@@ -125,7 +134,7 @@ TEST_F(Replace, WhatStandsAtTheNameIsReplacedNotWrittenThrough) {
     EXPECT_EQ(mode_of("open.pal.c"), 0666U);
 }
 
-TEST_F(Replace, LimitsFailTheListingAndLoseNothing) {
+TEST_F(Replace, LimitsLoseNothing) {
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "prlimit is missing";
     }
@@ -164,6 +173,13 @@ TEST_F(Replace, LimitsFailTheListingAndLoseNothing) {
                                     "--nofile=" + std::to_string(lowest_free + 1)});
         EXPECT_EQ(descriptors.status, 1);
         EXPECT_EQ(descriptors.err, failure_message("sub/d.pal.c", EMFILE));
+    }
+
+    // A stack of 16 KiB is enough: the buffers are not on it. (Sanitizers
+    // and valgrind need more of their own.)
+    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr && !address_sanitizer) {
+        const auto small_stack = huemill({"a.pal"}, {"prlimit", "--stack=16384"});
+        EXPECT_EQ(small_stack.status, 0) << small_stack.err;
     }
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal",
                                    "input.pal.c", "sub", "sub/d.pal"}));
@@ -239,11 +255,8 @@ TEST_F(Replace, OutputThatCannotBeWrittenEndsWithAStatusNotASignal) {
          {},
          2,
          failure_message("standard output", ENOSPC)},
-        {"usage to a closed pipe",
-         closed_pipe("STDOUT"),
-         {},
-         2,
-         failure_message("standard output", EPIPE)},
+        // A reader that went away is no news.
+        {"usage to a closed pipe", closed_pipe("STDOUT"), {}, 2, ""},
         // The limit stops the message too.
         {"usage past a file-size limit", {"prlimit", "--fsize=0"}, {}, 2, ""},
         {"a message to a closed pipe", closed_pipe("STDERR"), {"missing.pal"}, 1, ""},
