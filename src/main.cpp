@@ -18,6 +18,11 @@ constexpr int exit_usage = 2;
 
 constexpr char usage_text[] = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
 
+// For a window that would close before the usage text could be read.
+constexpr char double_clicked_text[] =
+    "huemill is a command-line program: run it from Command Prompt or PowerShell,\n"
+    "with the names of palette files. Press a key to close this window.\n";
+
 // Reports on standard error, in one line, that name failed with error, and
 // why in detail where there is more to say.
 void report(const std::string& name, int error, const std::string& detail = "") {
@@ -78,6 +83,10 @@ int usage() {
     const int error = huemill::platform::write_text(Stream::output, usage_text);
     if (error != 0 && error != EPIPE) {
         report("standard output", error);
+    }
+    if (huemill::platform::console_closes_with_the_run()) {
+        huemill::platform::write_text(Stream::output, double_clicked_text);
+        huemill::platform::wait_for_a_key();
     }
     return exit_usage;
 }

@@ -1,5 +1,7 @@
 #include "message.hpp"
 
+#include "platform.hpp"
+
 namespace huemill {
 namespace {
 
@@ -50,6 +52,28 @@ bool drives_the_terminal(char32_t code_point) {
            (code_point >= 0x2066 && code_point <= 0x2069);
 }
 
+// Whether text starts with a lone surrogate (U+D800 to U+DFFF) as WTF-8
+// holds one, and which into code_point.
+bool lone_surrogate(std::string_view text, char32_t& code_point) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (text.size() < 3 || byte(0) != 0xED || byte(1) < 0xA0 || byte(1) > 0xBF ||
+        (byte(2) & 0xC0U) != 0x80U) {
+        return false;
+    }
+    code_point = 0xD000U | (byte(1) & 0x3FU) << 6U | (byte(2) & 0x3FU);
+    return true;
+}
+
+void append_code_point(std::string& line, char32_t code_point) {
+    line += "\\u";
+    for (unsigned shift = 12;; shift -= 4) {
+        line += hex_digits[(code_point >> shift) & 0xFU];
+        if (shift == 0) {
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 void append_printable(std::string& line, std::string_view text) {
@@ -60,7 +84,10 @@ void append_printable(std::string& line, std::string_view text) {
         if (byte >= 0x80) {
             length = utf8_character(text, code_point);
         }
-        if (length == 0) {
+        if (length == 0 && platform::names_in_wtf8 && lone_surrogate(text, code_point)) {
+            append_code_point(line, code_point);  // part of a Windows name
+            length = 3;
+        } else if (length == 0) {
             line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
             length = 1;
         } else if (byte == '\n') {
@@ -72,13 +99,7 @@ void append_printable(std::string& line, std::string_view text) {
         } else if (byte < 0x20 || byte == 0x7F) {
             line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
         } else if (drives_the_terminal(code_point)) {
-            line += "\\u";
-            for (unsigned shift = 12;; shift -= 4) {
-                line += hex_digits[(code_point >> shift) & 0xFU];
-                if (shift == 0) {
-                    break;
-                }
-            }
+            append_code_point(line, code_point);
         } else {
             line.append(text.substr(0, length));
         }

@@ -12,8 +12,9 @@ namespace huemill {
 // drive the terminal escaped: line ends and tabs as \n, \r and \t; other
 // control bytes, DEL and bytes that are not UTF-8 as \xHH; C1 controls
 // (U+0080 to U+009F) and the bidirectional controls (U+061C, U+200E,
-// U+200F, U+202A to U+202E, U+2066 to U+2069) as \uHHHH. Every other
-// character, UTF-8 included, passes as it is.
+// U+200F, U+202A to U+202E, U+2066 to U+2069) as \uHHHH, and so, in a
+// Windows name, a lone surrogate. Every other character, UTF-8 included,
+// passes as it is.
 void append_printable(std::string& line, std::string_view text);
 
 }  // namespace huemill

@@ -24,6 +24,14 @@
 
 namespace huemill::platform {
 
+// Whether names come from the system in UTF-16 and are held in WTF-8
+// (Windows), where a lone surrogate can be part of a name.
+#ifdef _WIN32
+constexpr bool names_in_wtf8 = true;
+#else
+constexpr bool names_in_wtf8 = false;
+#endif
+
 // Errors of huemill's own, beside errno values and system codes.
 // A listing name that Windows takes for a device.
 constexpr int error_reserved_device = INT_MIN;
@@ -86,6 +94,15 @@ int write_text(Stream stream, std::string_view text);
 // error in words, for a message: "No such file or directory".
 std::string describe(int error);
 
+// Whether huemill's console was made for it alone and closes as the run
+// ends, as when huemill.exe is double-clicked: on Windows, where standard
+// input and output are that console and no other process is attached to
+// it. Never on Linux.
+bool console_closes_with_the_run();
+
+// Waits until a key is pressed in that console. Does nothing on Linux.
+void wait_for_a_key();
+
 // --- Names ------------------------------------------------------------------
 
 // Where the file name in path starts, after its folder part: after the last
@@ -97,7 +114,9 @@ std::size_t file_name_start(std::string_view path);
 
 // Reads the file at path from its start into bytes until size bytes are
 // there or the file ends, and sets got to how many arrived. Reads nothing
-// past size. Returns 0 or the error; EISDIR where path is a folder.
+// past size. Returns 0 or the error; EISDIR where path is a folder, and on
+// Windows error_reserved_device, before anything is opened, where its file
+// name is one Windows takes for a device.
 int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got);
 
 // --- The listing in progress ------------------------------------------------
@@ -139,7 +158,8 @@ int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::
 // temporary file is still there to discard.
 int commit(Listing& listing);
 
-// Removes the temporary file. Returns 0, or the error that kept it.
+// Removes the temporary file. Returns 0, also where it is not there, or the
+// error that kept it.
 int discard(Listing& listing);
 
 // Ends the listing begun by begin_listing, whatever happened to it.

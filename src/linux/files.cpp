@@ -155,7 +155,8 @@ int discard(Listing& listing) {
         close(listing.descriptor);
         listing.descriptor = -1;
     }
-    return unlink(listing.temporary.c_str()) != 0 ? failure_errno() : 0;
+    // Where it is not there, nothing is left.
+    return unlink(listing.temporary.c_str()) != 0 && errno != ENOENT ? failure_errno() : 0;
 }
 
 void end_listing(Listing& listing) {

@@ -65,6 +65,10 @@ int write_text(Stream stream, std::string_view text) {
     return write_all_to(stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO, text);
 }
 
+bool console_closes_with_the_run() { return false; }
+
+void wait_for_a_key() {}
+
 std::string describe(int error) {
     return std::strerror(error == error_owner_not_kept ? EPERM : error);
 }

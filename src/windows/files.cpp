@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "platform.hpp"
@@ -19,8 +20,39 @@ using windows::system_path;
 // Another program (a virus scanner, an indexer, an editor) holding the file
 // for a moment: worth trying again.
 bool held_by_another_program(DWORD code) {
-    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
-           code == ERROR_LOCK_VIOLATION;
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+// What a refusal to replace target (ERROR_ACCESS_DENIED, which Windows gives
+// alike for a file another program holds open and for one this user may not
+// replace) was: ERROR_SHARING_VIOLATION where another program holds it, which
+// may pass; else ERROR_ACCESS_DENIED, a real denial (read-only, or an ACL).
+DWORD why_refused(const std::wstring& target) {
+    const HANDLE probe =
+        CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return ERROR_ACCESS_DENIED;
+    }
+    const DWORD code = GetLastError();
+    // Gone meanwhile: the next attempt may well succeed.
+    return held_by_another_program(code) || code == ERROR_FILE_NOT_FOUND ? ERROR_SHARING_VIOLATION
+                                                                         : ERROR_ACCESS_DENIED;
+}
+
+// Whether the drive path is on may report a failed write only when the file
+// is flushed or closed, as a network drive's redirector may: anything but a
+// drive of this machine's own, or one that cannot be told.
+bool reports_late(const std::wstring& path) {
+    std::wstring root(path.size() + 1, L'\0');
+    if (GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size())) == 0) {
+        return true;
+    }
+    root.resize(std::wcslen(root.c_str()));
+    const UINT type = GetDriveTypeW(root.c_str());
+    return type != DRIVE_FIXED && type != DRIVE_REMOVABLE && type != DRIVE_RAMDISK &&
+           type != DRIVE_CDROM;
 }
 
 // Calls attempt, which returns 0 or a Windows error code, until it succeeds,
@@ -99,6 +131,10 @@ std::size_t file_name_start(std::string_view path) {
 
 int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got) {
     got = 0;
+    // Opening it would open the device: a serial port may never answer.
+    if (windows::is_reserved_device_name(std::string_view(path).substr(file_name_start(path)))) {
+        return error_reserved_device;
+    }
     const std::wstring name = system_path(path);
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -129,8 +165,17 @@ int read_start(const char* path, unsigned char* bytes, std::size_t size, std::si
 }
 
 int begin_listing(Listing& listing, const std::string& name) {
-    listing = Listing{};
+    const std::string folder_name = name.substr(0, file_name_start(name));
+    if (folder_name != listing.folder_name) {
+        listing.folder_name = folder_name;
+        listing.folder_learned = false;
+    }
     listing.name = name;
+    listing.target.clear();
+    listing.temporary.clear();
+    listing.temporary_path.clear();
+    listing.file = nullptr;
+    listing.marked = false;
     if (windows::is_reserved_device_name(std::string_view(name).substr(file_name_start(name)))) {
         return error_reserved_device;
     }
@@ -161,6 +206,10 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     listing.file = file;
     // Where the mark does not take, discard removes the file by name.
     listing.marked = set_delete_on_close(file, true);
+    if (!listing.folder_learned) {
+        listing.flush_first = reports_late(listing.temporary_path);
+        listing.folder_learned = true;
+    }
     return 0;
 }
 
@@ -180,6 +229,11 @@ int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::
 }
 
 int commit(Listing& listing) {
+    // A network drive may tell of a failed write (its quota, the server's
+    // full disk) only now: a short listing must not replace a good one.
+    if (listing.flush_first && FlushFileBuffers(listing.file) == 0) {
+        return last_error();
+    }
     const DWORD code = retrying([&listing]() -> DWORD {
         // The mark comes off only for the rename itself, so that a process
         // killed at any other moment leaves no temporary file.
@@ -187,7 +241,10 @@ int commit(Listing& listing) {
             return GetLastError();
         }
         listing.marked = false;
-        const DWORD renamed = rename_temporary(listing);
+        DWORD renamed = rename_temporary(listing);
+        if (renamed == ERROR_ACCESS_DENIED) {
+            renamed = why_refused(listing.target);
+        }
         if (renamed != 0) {
             listing.marked = set_delete_on_close(listing.file, true);
         }
@@ -212,7 +269,9 @@ int discard(Listing& listing) {
     const DWORD code = retrying([&listing]() -> DWORD {
         return DeleteFileW(listing.temporary_path.c_str()) != 0 ? 0 : GetLastError();
     });
-    return code == 0 || code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
+    // Where it cannot be removed because it is not there, nothing is left.
+    const bool gone = GetFileAttributesW(listing.temporary_path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    return code == 0 || gone ? 0 : error_of(code);
 }
 
 void end_listing(Listing& listing) { close_temporary(listing); }

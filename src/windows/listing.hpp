@@ -8,8 +8,16 @@
 namespace huemill::platform {
 
 // The listing in progress, from begin_listing to end_listing: one for the
-// whole run, set up again by begin_listing for each listing.
+// whole run, set up again by begin_listing for each listing but for what
+// the run has learned of the folder, kept while listings stay in it.
 struct Listing {
+    // The folder of the last listing, and whether its drive is one where a
+    // failed write may show only when the file is flushed (a network drive).
+    std::string folder_name;      // up to its last separator; "" for the current folder
+    bool folder_learned = false;  // whether the one below is known
+    bool flush_first = false;
+
+    // This listing.
     std::string name;             // as given
     std::wstring target;          // name, as the wide calls take it
     std::string temporary;        // its temporary file's path, once created

@@ -33,28 +33,90 @@ std::wstring full_path(const std::wstring& path) {
 }  // namespace
 
 std::wstring utf16(std::string_view text) {
-    if (text.empty()) {
-        return {};
+    std::wstring wide;
+    wide.reserve(text.size());
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t at = 0; at < text.size();) {
+        const unsigned lead = byte(at);
+        std::size_t length = 1;
+        char32_t code_point = lead;
+        // The range the second byte must fall in rules out overlong forms
+        // and code points past U+10FFFF; surrogates are let through.
+        unsigned low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code_point = lead & 0x1FU;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code_point = lead & 0x0FU;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code_point = lead & 0x07U;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else if (lead >= 0x80) {
+            length = 0;
+        }
+        bool whole = length > 0 && at + length <= text.size() &&
+                     (length == 1 || (byte(at + 1) >= low && byte(at + 1) <= high));
+        for (std::size_t i = 1; whole && i < length; ++i) {
+            whole = (byte(at + i) & 0xC0U) == 0x80U;
+            code_point = code_point << 6U | (byte(at + i) & 0x3FU);
+        }
+        if (!whole) {
+            wide += L'\uFFFD';
+            at += 1;
+            continue;
+        }
+        if (code_point >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((code_point - 0x10000) >> 10U));
+            wide += static_cast<wchar_t>(0xDC00 + ((code_point - 0x10000) & 0x3FFU));
+        } else {
+            wide += static_cast<wchar_t>(code_point);
+        }
+        at += length;
     }
-    const int bytes = static_cast<int>(text.size());
-    std::wstring wide(
-        static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0)),
-        L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, wide.data(), static_cast<int>(wide.size()));
     return wide;
 }
 
 std::string utf8(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
+    std::string narrow;
+    narrow.reserve(text.size() * 3);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char32_t code_point = static_cast<char16_t>(text[at]);
+        const bool high = code_point >= 0xD800 && code_point <= 0xDBFF;
+        if (high && at + 1 < text.size() && text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF) {
+            code_point = 0x10000 + ((code_point - 0xD800) << 10U) +
+                         (static_cast<char16_t>(text[at + 1]) - 0xDC00U);
+            ++at;
+        }
+        if (code_point < 0x80) {
+            narrow += static_cast<char>(code_point);
+        } else if (code_point < 0x800) {
+            narrow += static_cast<char>(0xC0U | code_point >> 6U);
+            narrow += static_cast<char>(0x80U | (code_point & 0x3FU));
+        } else if (code_point < 0x10000) {  // a lone surrogate too
+            narrow += static_cast<char>(0xE0U | code_point >> 12U);
+            narrow += static_cast<char>(0x80U | (code_point >> 6U & 0x3FU));
+            narrow += static_cast<char>(0x80U | (code_point & 0x3FU));
+        } else {
+            narrow += static_cast<char>(0xF0U | code_point >> 18U);
+            narrow += static_cast<char>(0x80U | (code_point >> 12U & 0x3FU));
+            narrow += static_cast<char>(0x80U | (code_point >> 6U & 0x3FU));
+            narrow += static_cast<char>(0x80U | (code_point & 0x3FU));
+        }
     }
-    const int units = static_cast<int>(text.size());
-    std::string narrow(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), units,
-                                                                    nullptr, 0, nullptr, nullptr)),
-                       '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), units, narrow.data(),
-                        static_cast<int>(narrow.size()), nullptr, nullptr);
     return narrow;
+}
+
+std::size_t whole_characters(std::wstring_view text, std::size_t most) {
+    if (text.size() <= most) {
+        return text.size();
+    }
+    const bool splits_a_pair = most > 1 && text[most - 1] >= 0xD800 && text[most - 1] <= 0xDBFF &&
+                               text[most] >= 0xDC00 && text[most] <= 0xDFFF;
+    return splits_a_pair ? most - 1 : most;
 }
 
 std::wstring system_path(std::string_view path) {
@@ -67,8 +129,13 @@ std::wstring system_path(std::string_view path) {
     const std::wstring full = full_path(wide);
     // MAX_PATH counts the NUL: 259 characters are the longest every
     // Windows takes as they are.
-    if (full.size() < MAX_PATH || starts_with(full, device)) {
+    if (full.size() < MAX_PATH || full.empty()) {
         return wide;
+    }
+    // A device path written //?/ or //./ comes back from the system
+    // normalised, in the \\?\ or \\.\ form.
+    if (starts_with(full, literal) || starts_with(full, device)) {
+        return std::wstring(literal).append(full, literal.size(), std::wstring::npos);
     }
     if (starts_with(full, L"\\\\")) {  // \\server\share\...
         return std::wstring(literal).append(L"UNC").append(full, 1, std::wstring::npos);
@@ -77,7 +144,7 @@ std::wstring system_path(std::string_view path) {
 }
 
 bool is_reserved_device_name(std::string_view file_name) {
-    std::string_view stem = file_name.substr(0, file_name.find('.'));
+    std::string_view stem = file_name.substr(0, file_name.find_first_of(".:"));
     while (!stem.empty() && stem.back() == ' ') {
         stem.remove_suffix(1);
     }

@@ -68,7 +68,8 @@ int write_all_to(HANDLE handle, const std::string& text) {
         const std::wstring wide = windows::utf16(text);
         for (std::size_t done = 0; done < wide.size();) {
             DWORD written = 0;
-            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+            const auto chunk = static_cast<DWORD>(
+                windows::whole_characters(std::wstring_view(wide).substr(done), 8192));
             if (WriteConsoleW(handle, wide.data() + done, chunk, &written, nullptr) == 0 ||
                 written == 0) {
                 return last_error();
@@ -134,6 +135,25 @@ char** utf8_arguments(int argc, char* argv[]) {
 }
 
 unsigned long process_id() { return GetCurrentProcessId(); }
+
+bool console_closes_with_the_run() {
+    DWORD processes[2];
+    DWORD mode = 0;
+    return GetConsoleProcessList(processes, 2) == 1 &&
+           GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0 &&
+           GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void wait_for_a_key() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) != 0 && read == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+            return;
+        }
+    }
+}
 
 int write_text(Stream stream, std::string_view text) {
     const HANDLE handle =
