@@ -16,18 +16,18 @@ using Windows = ScratchFolder;
 const std::string& palette = sample_palette;
 const std::string& listing = sample_listing;
 
-TEST_F(Windows, DeviceNamesAreNeverListingNames) {
+TEST_F(Windows, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
     fs::create_directory("sub");
     write_file("NULL.pal", palette);  // a near miss: an ordinary name
     write_file("com10.pal", palette);
-    // NUL reads as an empty file anywhere, in any case and with any
-    // extension; its listing would be the device, so none is made.
-    for (const std::string device : {"NUL", "nul.pal", "sub/Nul .x"}) {
-        const std::string listing_name = device.substr(0, device.find('.')) + ".pal.c";
+    // Opened, AUX or COM1 may hang on a serial port and CON reads the
+    // console; a drive, a colon or spaces do not make NUL another name.
+    for (const std::string device : {"NUL", "nul.pal", "sub/Nul .x", "aux.pal", "com1.pal",
+                                     "CON.pal", "Z:nul", "Z:nul.pal", "nul:", "nul:.pal"}) {
         const auto run = huemill({"NULL.pal", device, "com10.pal"});
         EXPECT_EQ(run.status, 1) << device;
-        EXPECT_EQ(run.err, "huemill: " + listing_name +
-                               ": Windows reserves this name for a device" + text_line_end);
+        EXPECT_EQ(run.err, "huemill: " + device + ": Windows reserves this name for a device" +
+                               text_line_end);
         EXPECT_EQ(files_left(), (Files{"NULL.pal", "NULL.pal.c", "com10.pal", "sub"})) << device;
     }
     EXPECT_EQ(huemill({"com10.pal"}).status, 0);
@@ -57,12 +57,12 @@ TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
     EXPECT_EQ(waited.status, 0) << waited.err;
     EXPECT_EQ(read_file("a.pal.c"), listing);
 
-    // Held for good: huemill gives up, and loses nothing.
+    // Held for good: huemill gives up, says why, and loses nothing.
     write_file("a.pal.c", old_listing);
     held = hold("a.pal.c");
     const auto gave_up = huemill({"a.pal"});
     EXPECT_EQ(gave_up.status, 1);
-    EXPECT_EQ(gave_up.err, failure_message("a.pal.c", EACCES));
+    EXPECT_EQ(gave_up.err, "huemill: a.pal.c: In use by another program" + text_line_end);
     EXPECT_EQ(read_file("a.pal.c"), old_listing);
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
 
