@@ -125,11 +125,10 @@ int list_attributes(Listing& listing) {
 }
 
 // Learns what every new file in the listing's folder (the current one)
-// gets, the same for
-// the whole run: its group (the folder's where the folder is setgid, or
-// where it is the user's own group, whatever the file system's rule; else
-// not certain), and whether it inherits the folder's default ACL. Returns 0
-// or the error.
+// gets, the same for the whole run: its group (the folder's where the
+// folder is setgid, or where it is the user's own group, whatever the file
+// system's rule; else not certain), and whether it inherits the folder's
+// default ACL. Returns 0 or the error.
 int learn_folder(Listing& listing) {
     struct stat folder {};
     if (stat(".", &folder) != 0) {
