@@ -7,15 +7,33 @@ namespace {
 
 constexpr char hex_digits[] = "0123456789ABCDEF";
 
-// The length of the well-formed UTF-8 character at the start of text, 0
-// where none starts there (a stray, overlong, surrogate or too large
-// sequence), and its code point in code_point.
-std::size_t utf8_character(std::string_view text, char32_t& code_point) {
+bool drives_the_terminal(char32_t code_point) {
+    return (code_point >= 0x80 && code_point <= 0x9F) || code_point == 0x061C ||
+           code_point == 0x200E || code_point == 0x200F ||
+           (code_point >= 0x202A && code_point <= 0x202E) ||
+           (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
+bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
+
+void append_code_point(std::string& line, char32_t code_point) {
+    line += "\\u";
+    for (unsigned shift = 12;; shift -= 4) {
+        line += hex_digits[(code_point >> shift) & 0xFU];
+        if (shift == 0) {
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates) {
     const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned lead = byte(0);
     std::size_t length = 0;
     // The range the second byte must fall in, which rules out overlong
-    // forms, surrogates and code points past U+10FFFF.
+    // forms, code points past U+10FFFF and, unless asked for, surrogates.
     unsigned low = 0x80, high = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
@@ -24,7 +42,7 @@ std::size_t utf8_character(std::string_view text, char32_t& code_point) {
         length = 3;
         code_point = lead & 0x0FU;
         low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
+        high = lead == 0xED && !surrogates ? 0x9F : 0xBF;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
         code_point = lead & 0x07U;
@@ -45,49 +63,16 @@ std::size_t utf8_character(std::string_view text, char32_t& code_point) {
     return length;
 }
 
-bool drives_the_terminal(char32_t code_point) {
-    return (code_point >= 0x80 && code_point <= 0x9F) || code_point == 0x061C ||
-           code_point == 0x200E || code_point == 0x200F ||
-           (code_point >= 0x202A && code_point <= 0x202E) ||
-           (code_point >= 0x2066 && code_point <= 0x2069);
-}
-
-// Whether text starts with a lone surrogate (U+D800 to U+DFFF) as WTF-8
-// holds one, and which into code_point.
-bool lone_surrogate(std::string_view text, char32_t& code_point) {
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    if (text.size() < 3 || byte(0) != 0xED || byte(1) < 0xA0 || byte(1) > 0xBF ||
-        (byte(2) & 0xC0U) != 0x80U) {
-        return false;
-    }
-    code_point = 0xD000U | (byte(1) & 0x3FU) << 6U | (byte(2) & 0x3FU);
-    return true;
-}
-
-void append_code_point(std::string& line, char32_t code_point) {
-    line += "\\u";
-    for (unsigned shift = 12;; shift -= 4) {
-        line += hex_digits[(code_point >> shift) & 0xFU];
-        if (shift == 0) {
-            break;
-        }
-    }
-}
-
-}  // namespace
-
 void append_printable(std::string& line, std::string_view text) {
     while (!text.empty()) {
         const auto byte = static_cast<unsigned char>(text.front());
         std::size_t length = 1;
         char32_t code_point = byte;
         if (byte >= 0x80) {
-            length = utf8_character(text, code_point);
+            // A lone surrogate can be part of a Windows name.
+            length = utf8_character(text, code_point, platform::names_in_wtf8);
         }
-        if (length == 0 && platform::names_in_wtf8 && lone_surrogate(text, code_point)) {
-            append_code_point(line, code_point);  // part of a Windows name
-            length = 3;
-        } else if (length == 0) {
+        if (length == 0) {
             line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
             length = 1;
         } else if (byte == '\n') {
@@ -98,7 +83,7 @@ void append_printable(std::string& line, std::string_view text) {
             line += "\\r";
         } else if (byte < 0x20 || byte == 0x7F) {
             line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
-        } else if (drives_the_terminal(code_point)) {
+        } else if (drives_the_terminal(code_point) || is_surrogate(code_point)) {
             append_code_point(line, code_point);
         } else {
             line.append(text.substr(0, length));

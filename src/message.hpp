@@ -1,5 +1,5 @@
 // A name as a message may show it: on one line, and unable to drive or
-// reorder what a terminal shows.
+// reorder what a terminal shows; and the UTF-8 that it is read as.
 #ifndef HUEMILL_MESSAGE_HPP
 #define HUEMILL_MESSAGE_HPP
 
@@ -16,6 +16,13 @@ namespace huemill {
 // Windows name, a lone surrogate. Every other character, UTF-8 included,
 // passes as it is.
 void append_printable(std::string& line, std::string_view text);
+
+// The length (2 to 4) of the well-formed UTF-8 character of a code point
+// from U+0080 on at the start of text, and that code point, into
+// code_point; 0 where none starts there: a stray, overlong or too large
+// sequence, or a surrogate unless surrogates is set (WTF-8 holds a lone
+// one so).
+std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates = false);
 
 }  // namespace huemill
 

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "message.hpp"
+
 namespace huemill::windows {
 namespace {
 
@@ -35,39 +37,15 @@ std::wstring full_path(const std::wstring& path) {
 std::wstring utf16(std::string_view text) {
     std::wstring wide;
     wide.reserve(text.size());
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     for (std::size_t at = 0; at < text.size();) {
-        const unsigned lead = byte(at);
+        char32_t code_point = static_cast<unsigned char>(text[at]);
         std::size_t length = 1;
-        char32_t code_point = lead;
-        // The range the second byte must fall in rules out overlong forms
-        // and code points past U+10FFFF; surrogates are let through.
-        unsigned low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code_point = lead & 0x1FU;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code_point = lead & 0x0FU;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code_point = lead & 0x07U;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else if (lead >= 0x80) {
-            length = 0;
-        }
-        bool whole = length > 0 && at + length <= text.size() &&
-                     (length == 1 || (byte(at + 1) >= low && byte(at + 1) <= high));
-        for (std::size_t i = 1; whole && i < length; ++i) {
-            whole = (byte(at + i) & 0xC0U) == 0x80U;
-            code_point = code_point << 6U | (byte(at + i) & 0x3FU);
-        }
-        if (!whole) {
-            wide += L'\uFFFD';
-            at += 1;
-            continue;
+        if (code_point >= 0x80) {
+            length = utf8_character(text.substr(at), code_point, true);
+            if (length == 0) {
+                code_point = 0xFFFD;
+                length = 1;
+            }
         }
         if (code_point >= 0x10000) {
             wide += static_cast<wchar_t>(0xD800 + ((code_point - 0x10000) >> 10U));
