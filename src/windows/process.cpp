@@ -96,8 +96,8 @@ void prepare_process() {
     // user, in a window, to insert one.
     SetErrorMode(SEM_FAILCRITICALERRORS);
     // Installed once, before anything is replaced, and never touched again:
-    // Windows calls handlers under a lock of its own that SetConsoleCtrlHandler
-    // takes too.
+    // a handler may run under a lock that SetConsoleCtrlHandler takes too
+    // (wine's does).
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
