@@ -91,7 +91,6 @@ int read_start(const char* path, unsigned char* bytes, std::size_t size, std::si
 
 int begin_listing(Listing& listing, const std::string& name) {
     const std::size_t file_start = file_name_start(name);
-    listing.name = name;
     listing.file.assign(name, file_start);
     listing.replaces_file = false;
     listing.made_private = false;

@@ -24,7 +24,6 @@ struct Listing {
     gid_t new_group = 0;            // ... this one
 
     // This listing.
-    std::string name;            // as given
     std::string file;            // its file name within the folder
     std::string temporary;       // the temporary file's name within the folder
     int descriptor = -1;         // the temporary file, while open

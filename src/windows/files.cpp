@@ -170,9 +170,7 @@ int begin_listing(Listing& listing, const std::string& name) {
         listing.folder_name = folder_name;
         listing.folder_learned = false;
     }
-    listing.name = name;
     listing.target.clear();
-    listing.temporary.clear();
     listing.temporary_path.clear();
     listing.file = nullptr;
     listing.marked = false;
@@ -192,9 +190,7 @@ int begin_listing(Listing& listing, const std::string& name) {
 }
 
 int create_temporary(Listing& listing, const std::string& file_name) {
-    listing.temporary.assign(listing.name, 0, file_name_start(listing.name));
-    listing.temporary += file_name;
-    listing.temporary_path = system_path(listing.temporary);
+    listing.temporary_path = system_path(listing.folder_name + file_name);
     // DELETE access, to mark it and to rename it by its handle; others may
     // read it, and delete or rename it, but not write to it.
     const HANDLE file = CreateFileW(listing.temporary_path.c_str(), GENERIC_WRITE | DELETE,

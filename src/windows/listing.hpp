@@ -18,10 +18,8 @@ struct Listing {
     bool flush_first = false;
 
     // This listing.
-    std::string name;             // as given
-    std::wstring target;          // name, as the wide calls take it
-    std::string temporary;        // its temporary file's path, once created
-    std::wstring temporary_path;  // that, as the wide calls take it
+    std::wstring target;          // its name, as the wide calls take it
+    std::wstring temporary_path;  // its temporary file's, once created
     void* file = nullptr;         // the temporary file's handle, while open
     bool marked = false;          // the temporary file goes when its handle closes
 };
