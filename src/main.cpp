@@ -23,19 +23,25 @@ constexpr char double_clicked_text[] =
     "huemill is a command-line program: run it from Command Prompt or PowerShell,\n"
     "with the names of palette files. Press a key to close this window.\n";
 
+// Writes "huemill: NAME: " and then text, which ends the line, on
+// standard error, with name shown as a message may show it.
+void say(const std::string& name, const std::string& text) {
+    std::string line = "huemill: ";
+    huemill::append_printable(line, name);
+    line.append(": ").append(text).append("\n");
+    huemill::platform::write_text(Stream::error, line);
+}
+
 // Reports on standard error, in one line, that name failed with error, and
 // why in detail where there is more to say.
 void report(const std::string& name, int error, const std::string& detail = "") {
-    std::string line = "huemill: ";
-    huemill::append_printable(line, name);
-    line.append(": ").append(huemill::platform::describe(error));
+    std::string reason = huemill::platform::describe(error);
     if (!detail.empty()) {
-        line.append(" (");
-        huemill::append_printable(line, detail);
-        line.append(")");
+        reason.append(" (");
+        huemill::append_printable(reason, detail);
+        reason.append(")");
     }
-    line.append("\n");
-    huemill::platform::write_text(Stream::error, line);
+    say(name, reason);
 }
 
 // Warns on standard error, in one line, that what was read from name is
@@ -56,10 +62,7 @@ void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette)
     } else {
         return;
     }
-    std::string line = "huemill: ";
-    huemill::append_printable(line, name);
-    line.append(": warning: ").append(warning).append("\n");
-    huemill::platform::write_text(Stream::error, line);
+    say(name, "warning: " + warning);
 }
 
 // Reports why the listing name could not be replaced.
