@@ -152,39 +152,42 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         }
         lay_out(folder);
         const std::vector<std::string> args = {folder + "/x.pal"};
-        Launcher launcher = row.runner;
+        // strace, where one is wanted, starts the runner: as root, it can
+        // reach the program wherever the tests were built.
+        Launcher strace;
+        const auto launcher = [&] {
+            Launcher command = strace;
+            command.insert(command.end(), row.runner.begin(), row.runner.end());
+            return command;
+        };
         bool got_in = false;
         std::function<void()> meanwhile = [] {};
         if (*row.shut_out != '\0' || *row.inject != '\0') {
-            const Launcher strace =
-                traced({"-o", "../trace", "-e", "trace=openat,llistxattr,lgetxattr"});
+            strace = traced({"-o", "../trace", "-e", "trace=openat,llistxattr,lgetxattr"});
             if (strace.empty()) {
                 continue;  // strace is missing, or the program runs under a wrapper
             }
-            launcher.insert(launcher.end(), strace.begin(), strace.end());
-            write_file("../trace", "");  // for whoever runs it
-            fs::permissions("../trace", fs::perms::all);
         }
         if (*row.inject != '\0') {
-            launcher.insert(launcher.end(), {"-e", std::string("inject=") + row.inject});
+            strace.insert(strace.end(), {"-e", std::string("inject=") + row.inject});
         } else if (*row.shut_out != '\0') {
             // Held right after the create: who may open the file then keeps
             // it open, and reads the listing once written.
             ASSERT_TRUE(may_read(row.shut_out, folder + "/x.pal")) << row.what;
-            const auto clean = huemill(args, launcher);
+            const auto clean = huemill(args, launcher());
             ASSERT_EQ(clean.status, 0) << row.what << ": " << clean.err;
             const int create = creating_openat(read_file("../trace"));
             ASSERT_GT(create, 0) << row.what;
             lay_out(folder);
-            launcher.insert(launcher.end(), {"-e", "inject=openat:delay_exit=400000:when=" +
-                                                       std::to_string(create)});
+            strace.insert(strace.end(),
+                          {"-e", "inject=openat:delay_exit=400000:when=" + std::to_string(create)});
             meanwhile = [&] {
                 const std::string temporary = temporary_in(folder);
                 EXPECT_NE(temporary, "") << row.what;
                 got_in = !temporary.empty() && may_read(row.shut_out, temporary);
             };
         }
-        const auto run = huemill(args, launcher, meanwhile);
+        const auto run = huemill(args, launcher(), meanwhile);
         EXPECT_FALSE(got_in) << row.what << ": the temporary file was open to one shut out";
         EXPECT_EQ(run.status, row.status) << row.what << ": " << run.err;
         EXPECT_EQ(run.err, row.status == 0 ? "" : failure_message(name, row.error, row.detail))
