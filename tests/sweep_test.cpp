@@ -24,21 +24,17 @@ using Replace = ScratchFolder;
 const std::string& palette = sample_palette;
 const std::string& listing = sample_listing;
 
-// One call of a clean traced run: its name as strace gives it, its count
-// among calls of that name, what an injected error there must do, and how
-// many listings a run stopped there has completed.
+// One call of a clean traced run that touches files: its name as strace
+// gives it, its count among calls of that name, and whether it is the
+// exclusive create of a temporary file.
 struct Call {
     std::string name;
     int count;
-    bool creates_temporary;         // the exclusive create of a temporary file
-    bool may_fail_quietly;          // closing what was only read, a user.* attribute
-    std::size_t renamed_before;     // listings renamed into place before this call
-    std::size_t renamed_when_free;  // ... by the time a signal here can end the run
+    bool creates_temporary;
 };
 
 // The calls of a clean run that touch files, from its first input to its
-// last rename. Signals are held from a SIG_BLOCK to the SIG_SETMASK after
-// it: one that arrives in between ends the run only there.
+// last rename.
 std::vector<Call> file_calls(const std::string& trace) {
     static const std::set<std::string> file_related = {
         "openat",     "open",      "read",      "write",      "close",     "newfstatat",
@@ -48,51 +44,82 @@ std::vector<Call> file_calls(const std::string& trace) {
         "lseek",      "chdir",     "fchdir"};
     std::vector<Call> calls;
     std::map<std::string, int> seen;
-    std::map<std::string, std::string> opened;  // descriptor: the line that opened it
     bool started = false;
     std::size_t last_rename = 0;
-    std::size_t renamed = 0;
-    std::size_t held_from = std::string::npos;  // the first call made while signals are held
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
         const std::string name = line.substr(0, line.find('('));
         const int count = ++seen[name];
         started = started || (name == "openat" && line.find("\"a.pal\"") != std::string::npos);
-        if (line.rfind("rt_sigprocmask(SIG_BLOCK", 0) == 0) {
-            held_from = calls.size();
-        } else if (line.rfind("rt_sigprocmask(SIG_SETMASK", 0) == 0 &&
-                   held_from != std::string::npos) {
-            for (std::size_t held = held_from; held < calls.size(); ++held) {
-                calls[held].renamed_when_free = renamed;
-            }
-            held_from = std::string::npos;
-        }
         if (!started || file_related.count(name) == 0) {
             continue;
         }
-        const std::string result = line.substr(line.rfind("= ") + 2);
-        const bool creates = name == "openat" && line.find("O_CREAT") != std::string::npos;
-        if (name == "openat") {
-            opened[result] = line;
-        }
-        // A user.* attribute is read and written by name.
-        bool quiet = name.find("etxattr") != std::string::npos &&
-                     line.find(", \"user.") != std::string::npos;
-        if (name == "close") {
-            const std::string& open_line = opened[line.substr(6, line.find(')') - 6)];
-            quiet = open_line.find("O_RDONLY") != std::string::npos ||
-                    open_line.find("O_PATH") != std::string::npos;
-        }
-        calls.push_back({name, count, creates, quiet, renamed, renamed});
+        calls.push_back(
+            {name, count, name == "openat" && line.find("O_CREAT") != std::string::npos});
         if (name.rfind("rename", 0) == 0) {
             last_rename = calls.size();
-            ++renamed;
         }
     }
     // What follows is the process ending, which may make calls of its own
     // (a sanitizer's leak check, say).
     calls.resize(last_rename);
     return calls;
+}
+
+// Where a fault injected at the count-th call of name met a run, read from
+// that run's own trace, which holds those calls, every openat, rename and
+// rt_sigprocmask.
+struct Landing {
+    bool reached = false;
+    bool creates_temporary = false;
+    bool may_fail_quietly = false;      // closing what was only read, a user.* attribute
+    std::size_t renamed_before = 0;     // listings renamed into place before the call
+    std::size_t renamed_when_free = 0;  // ... by the time a signal there can end the run
+    std::string after_free;             // the first call made after then: a signal's run makes none
+};
+
+// Signals are held from a SIG_BLOCK to the SIG_SETMASK after it: one that
+// arrives in between ends the run only there.
+Landing landing(const std::string& trace, const std::string& name, int count) {
+    Landing at;
+    std::map<std::string, std::string> opened;  // descriptor: the line that opened it
+    bool held = false;
+    int seen = 0;
+    std::size_t renamed = 0;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("---", 0) == 0 || line.rfind("+++", 0) == 0) {
+            continue;  // a signal, or the end
+        }
+        if (at.reached && !held) {
+            at.after_free = line;
+            break;
+        }
+        const std::string call = line.substr(0, line.find('('));
+        if (call == "openat") {
+            opened[line.substr(line.rfind("= ") + 2)] = line;
+        }
+        held = line.rfind("rt_sigprocmask(SIG_BLOCK", 0) == 0 ||
+               (held && line.rfind("rt_sigprocmask(SIG_SETMASK", 0) != 0);
+        if (call == name && ++seen == count) {
+            at.reached = true;
+            at.renamed_before = renamed;
+            at.creates_temporary = call == "openat" && line.find("O_CREAT") != std::string::npos;
+            // A user.* attribute is read and written by name.
+            at.may_fail_quietly = call.find("etxattr") != std::string::npos &&
+                                  line.find(", \"user.") != std::string::npos;
+            if (call == "close") {
+                const std::string& open_line = opened[line.substr(6, line.find(')') - 6)];
+                at.may_fail_quietly = open_line.find("O_RDONLY") != std::string::npos ||
+                                      open_line.find("O_PATH") != std::string::npos;
+            }
+        }
+        if (call.rfind("rename", 0) == 0 && line.find(") = 0") != std::string::npos) {
+            ++renamed;
+        }
+        at.renamed_when_free = renamed;
+    }
+    return at;
 }
 
 // The first line of trace that installs a handler for a signal other than
@@ -244,10 +271,15 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
                 args,
                 traced(
                     {"-o", "../trace", "-e",
-                     "trace=" + call + ",openat,rename,renameat,renameat2,unlink,unlinkat", "-e",
+                     "trace=" + call +
+                         ",openat,rename,renameat,renameat2,unlink,unlinkat,rt_sigprocmask",
+                     "-e",
                      "inject=" + call + ":" + injected + ":when=" + std::to_string(listed.count)},
                     fault.ignored_at_start));
+            const std::string trace = read_file("../trace");
+            const Landing at = landing(trace, call, listed.count);
             const std::string where = call + " #" + std::to_string(listed.count) + " " + injected;
+            ASSERT_TRUE(at.reached) << where << ": never made; its trace:\n" << trace;
             for (const auto& [name, bytes] : inputs) {
                 EXPECT_EQ(read_file(name), bytes) << where << ": input " << name;
             }
@@ -274,13 +306,12 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
                     << where << ": " << name;
             }
             EXPECT_EQ(access_of("b.pal.c"), access_before) << where;
-            EXPECT_EQ(removal_not_owned(read_file("../trace")), "") << where;
+            EXPECT_EQ(removal_not_owned(trace), "") << where;
             if (fault.signal == SIGKILL) {
                 // Killed as the call starts or as it returns.
                 EXPECT_LE(temporaries, 1) << where;
                 EXPECT_EQ(run.status, 128 + SIGKILL) << where;
-                EXPECT_TRUE(complete == listed.renamed_before ||
-                            complete == listed.renamed_before + 1)
+                EXPECT_TRUE(complete == at.renamed_before || complete == at.renamed_before + 1)
                     << where << ": " << complete << " listings complete";
                 continue;
             }
@@ -289,11 +320,13 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
                 // Ended by that very signal, once the listing in progress is
                 // complete or gone.
                 EXPECT_EQ(run.status, 128 + fault.signal) << where << ": " << run.err;
-                EXPECT_EQ(complete, listed.renamed_when_free) << where;
+                EXPECT_EQ(complete, at.renamed_when_free) << where << "; its trace:\n" << trace;
+                EXPECT_EQ(at.after_free, "") << where << ": went on after it could end";
                 EXPECT_EQ(run.err, "") << where;
                 continue;
             }
-            if (fault.ignored_at_start || injected == "error=EEXIST" || listed.may_fail_quietly) {
+            if (fault.ignored_at_start || (injected == "error=EEXIST" && at.creates_temporary) ||
+                at.may_fail_quietly) {
                 EXPECT_EQ(run.status, 0) << where << ": " << run.err;
             } else {
                 EXPECT_EQ(run.status, 1) << where << ": an error nobody hears of";
@@ -302,7 +335,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
                 EXPECT_EQ(run.err, "") << where;
                 EXPECT_EQ(complete, listings.size()) << where;
             } else {
-                EXPECT_EQ(complete, listed.renamed_before) << where;
+                EXPECT_EQ(complete, at.renamed_before) << where;
                 EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1)
                     << where << ": " << run.err;
                 EXPECT_EQ(run.err.rfind("huemill: ", 0), 0U) << where << ": " << run.err;
