@@ -24,6 +24,11 @@ using Replace = ScratchFolder;
 const std::string& palette = sample_palette;
 const std::string& listing = sample_listing;
 
+// Whether a line of trace is an openat that creates its file where none is.
+bool creates_file(const std::string& line) {
+    return line.rfind("openat(", 0) == 0 && line.find("O_CREAT") != std::string::npos;
+}
+
 // One call of a clean traced run that touches files: its name as strace
 // gives it, its count among calls of that name, and whether it is the
 // exclusive create of a temporary file.
@@ -54,8 +59,7 @@ std::vector<Call> file_calls(const std::string& trace) {
         if (!started || file_related.count(name) == 0) {
             continue;
         }
-        calls.push_back(
-            {name, count, name == "openat" && line.find("O_CREAT") != std::string::npos});
+        calls.push_back({name, count, creates_file(line)});
         if (name.rfind("rename", 0) == 0) {
             last_rename = calls.size();
         }
@@ -104,7 +108,7 @@ Landing landing(const std::string& trace, const std::string& name, int count) {
         if (call == name && ++seen == count) {
             at.reached = true;
             at.renamed_before = renamed;
-            at.creates_temporary = call == "openat" && line.find("O_CREAT") != std::string::npos;
+            at.creates_temporary = creates_file(line);
             // A user.* attribute is read and written by name.
             at.may_fail_quietly = call.find("etxattr") != std::string::npos &&
                                   line.find(", \"user.") != std::string::npos;
@@ -157,7 +161,7 @@ std::string removal_not_owned(const std::string& trace) {
         }
         const std::string path = line.substr(quote + 1, line.find('"', quote + 1) - quote - 1);
         const bool succeeded = line.find(") = -1 ") == std::string::npos;
-        if (line.rfind("openat(", 0) == 0 && line.find("O_CREAT") != std::string::npos) {
+        if (creates_file(line)) {
             if (succeeded) {
                 owned.insert(path);
             }
@@ -239,8 +243,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     int creates = 0;
     std::istringstream clean_lines(clean_trace);
     for (std::string line; std::getline(clean_lines, line);) {
-        if (line.find(".huemill-") != std::string::npos &&
-            line.find("O_CREAT") != std::string::npos) {
+        if (creates_file(line) && line.find(".huemill-") != std::string::npos) {
             ++creates;
             EXPECT_NE(line.find("O_EXCL"), std::string::npos) << line;
             EXPECT_NE(line.find("O_NOFOLLOW"), std::string::npos) << line;
