@@ -7,11 +7,18 @@ namespace {
 
 constexpr char hex_digits[] = "0123456789ABCDEF";
 
-bool drives_the_terminal(char32_t code_point) {
-    return (code_point >= 0x80 && code_point <= 0x9F) || code_point == 0x061C ||
-           code_point == 0x200E || code_point == 0x200F ||
-           (code_point >= 0x202A && code_point <= 0x202E) ||
-           (code_point >= 0x2066 && code_point <= 0x2069);
+// Characters that a terminal acts on, or shows as nothing, so that two
+// names would read alike: C1 controls, and format characters (the soft
+// hyphen, the zero-width characters, line and paragraph separators, the
+// bidirectional controls, the word joiner and invisible operators, the byte
+// order mark and the interlinear annotation characters).
+bool shown_as_code_point(char32_t code_point) {
+    const auto in = [code_point](char32_t first, char32_t last) {
+        return code_point >= first && code_point <= last;
+    };
+    return in(0x80, 0x9F) || code_point == 0xAD || code_point == 0x061C || code_point == 0x180E ||
+           in(0x200B, 0x200F) || in(0x2028, 0x202E) || in(0x2060, 0x206F) || code_point == 0xFEFF ||
+           in(0xFFF9, 0xFFFB);
 }
 
 bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
@@ -81,9 +88,11 @@ void append_printable(std::string& line, std::string_view text) {
             line += "\\t";
         } else if (byte == '\r') {
             line += "\\r";
+        } else if (byte == '\\' && !platform::backslash_separates_folders) {
+            line += "\\\\";  // so that "a\\nb" never reads as "a", a line end and "b"
         } else if (byte < 0x20 || byte == 0x7F) {
             line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
-        } else if (drives_the_terminal(code_point) || is_surrogate(code_point)) {
+        } else if (shown_as_code_point(code_point) || is_surrogate(code_point)) {
             append_code_point(line, code_point);
         } else {
             line.append(text.substr(0, length));

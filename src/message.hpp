@@ -8,13 +8,15 @@
 
 namespace huemill {
 
-// Appends text to line with every character that could break the line or
-// drive the terminal escaped: line ends and tabs as \n, \r and \t; other
-// control bytes, DEL and bytes that are not UTF-8 as \xHH; C1 controls
-// (U+0080 to U+009F) and the bidirectional controls (U+061C, U+200E,
-// U+200F, U+202A to U+202E, U+2066 to U+2069) as \uHHHH, and so, in a
-// Windows name, a lone surrogate. Every other character, UTF-8 included,
-// passes as it is.
+// Appends text to line with every character that could break the line,
+// drive the terminal or read as another escaped: line ends and tabs as \n,
+// \r and \t; other control bytes, DEL and bytes that are not UTF-8 as \xHH;
+// a backslash as \\ where it is no folder separator (not on Windows); C1
+// controls and the invisible format characters (U+00AD, U+061C, U+180E,
+// U+200B to U+200F, U+2028 to U+202E, U+2060 to U+206F, U+FEFF, U+FFF9 to
+// U+FFFB) as \uHHHH, and so, in a Windows name, a lone surrogate. Every
+// other character, UTF-8 included, passes as it is, so that two names that
+// differ are shown differently.
 void append_printable(std::string& line, std::string_view text);
 
 // The length (2 to 4) of the well-formed UTF-8 character of a code point

@@ -25,11 +25,14 @@
 namespace huemill::platform {
 
 // Whether names come from the system in UTF-16 and are held in WTF-8
-// (Windows), where a lone surrogate can be part of a name.
+// (Windows), where a lone surrogate can be part of a name; and whether a
+// backslash separates folders (Windows), so that no name holds one.
 #ifdef _WIN32
 constexpr bool names_in_wtf8 = true;
+constexpr bool backslash_separates_folders = true;
 #else
 constexpr bool names_in_wtf8 = false;
+constexpr bool backslash_separates_folders = false;
 #endif
 
 // Errors of huemill's own, beside errno values and system codes.

@@ -73,12 +73,20 @@ TEST_F(Replace, MessagesStayOneLineWhateverTheName) {
     const std::pair<std::string, std::string> names[] = {
         {"a\nb\x1B[31m.pal", "a\\nb\\x1B[31m.pal"},
         {"tab\there\r\x7F.pal", "tab\\there\\r\\x7F.pal"},
-        {"\xC3\xA9t\xC3\xA9 \\ ok.pal", "\xC3\xA9t\xC3\xA9 \\ ok.pal"},
+        // Invisible: a soft hyphen, a zero-width space, line and paragraph
+        // separators, a word joiner and a byte order mark.
+        {"sky\xC2\xAD\xE2\x80\x8B\xE2\x80\xA8\xE2\x80\xA9\xE2\x81\xA0\xEF\xBB\xBF.pal",
+         "sky\\u00AD\\u200B\\u2028\\u2029\\u2060\\uFEFF.pal"},
         // U+009B is CSI to a terminal; U+202E and U+2066 reorder what follows.
         {"csi\xC2\x9B"
          "31m\xE2\x80\xAElap.\xE2\x81\xA6x",
          "csi\\u009B31m\\u202Elap.\\u2066x"},
-#ifndef _WIN32  // Windows names are UTF-16: every one converts to UTF-8
+#ifdef _WIN32  // a folder separator, never part of a name
+        {"\xC3\xA9t\xC3\xA9\\nb.pal", "\xC3\xA9t\xC3\xA9\\nb.pal"},
+#else
+        // A backslash of the name itself, which must not read as a line end.
+        {"\xC3\xA9t\xC3\xA9\\nb.pal", "\xC3\xA9t\xC3\xA9\\\\nb.pal"},
+        // Windows names are UTF-16: every one converts to UTF-8.
         {"raw\x9B"
          "31m\xFF\xC0\xAF\xED\xA0\x80\xE2\x80.pal",
          "raw\\x9B31m\\xFF\\xC0\\xAF\\xED\\xA0\\x80\\xE2\\x80.pal"},
