@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <new>
 
 #include "platform.hpp"
 
@@ -87,6 +88,34 @@ int write_all(platform::Listing& listing, const char* bytes, std::size_t size) {
     return 0;
 }
 
+// Makes name hold the size bytes at text, through a temporary file, and
+// sets outcome to what came of it. Nothing from the create to the rename
+// or removal allocates memory, so running out of it can never leave the
+// temporary file behind: whatever that needs is made before.
+void write_listing(platform::Listing& listing, const std::string& name, const char* text,
+                   std::size_t size, ListingOutcome& outcome) {
+    const std::size_t file_start = platform::file_name_start(name);
+    std::string temporary;
+    outcome.error = create_temporary(listing, std::string_view(name).substr(file_start), temporary);
+    if (outcome.error != 0) {
+        // The folder's fault only where it refused; not for a limit on
+        // descriptors, memory or an I/O error.
+        outcome.folder_refused =
+            outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
+        return;
+    }
+    outcome.error = platform::carry_over(listing);
+    if (outcome.error == 0) {
+        outcome.error = write_all(listing, text, size);
+    }
+    if (outcome.error == 0) {
+        outcome.error = platform::commit(listing);
+    }
+    if (outcome.error != 0 && platform::discard(listing) != 0) {
+        outcome.left_behind = name.substr(0, file_start) + temporary;
+    }
+}
+
 }  // namespace
 
 std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
@@ -119,33 +148,24 @@ std::string temporary_file_name(std::string_view listing_file, std::string_view 
 ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
                                const char* text, std::size_t size) {
     ListingOutcome outcome;
-    outcome.error = platform::begin_listing(listing, name);
-    if (outcome.error == 0) {
-        const std::size_t file_start = platform::file_name_start(name);
-        std::string temporary;
-        // From just before the temporary file exists until just after it is
-        // renamed or removed, nothing from outside ends the run: it waits
-        // for the listing to be complete, or gone.
-        platform::hold_interruptions();
-        outcome.error =
-            create_temporary(listing, std::string_view(name).substr(file_start), temporary);
-        if (outcome.error != 0) {
-            // The folder's fault only where it refused; not for a limit on
-            // descriptors, memory or an I/O error.
-            outcome.folder_refused =
-                outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
-        } else {
-            outcome.error = platform::carry_over(listing);
-            if (outcome.error == 0) {
-                outcome.error = write_all(listing, text, size);
-            }
-            if (outcome.error == 0) {
-                outcome.error = platform::commit(listing);
-            }
-            if (outcome.error != 0 && platform::discard(listing) != 0) {
-                outcome.left_behind = name.substr(0, file_start) + temporary;
-            }
+    bool held = false;
+    try {
+        outcome.error = platform::begin_listing(listing, name);
+        if (outcome.error == 0) {
+            // From just before the temporary file exists until just after
+            // it is renamed or removed, nothing from outside ends the run:
+            // it waits for the listing to be complete, or gone.
+            platform::hold_interruptions();
+            held = true;
+            write_listing(listing, name, text, size, outcome);
         }
+    } catch (const std::bad_alloc&) {
+        // Only ever before the temporary file exists (see write_listing):
+        // there is nothing to remove.
+        outcome = ListingOutcome();
+        outcome.error = ENOMEM;
+    }
+    if (held) {
         platform::allow_interruptions();
     }
     platform::end_listing(listing);

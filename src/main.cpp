@@ -1,6 +1,7 @@
 // huemill: turns each palette file named on the command line into a listing
 // beside it, in order, and stops at the first file it cannot convert.
 #include <cerrno>
+#include <new>
 #include <string>
 
 #include "listing_file.hpp"
@@ -80,6 +81,17 @@ int listing_failed(const std::string& name, const huemill::ListingOutcome& outco
     return exit_failed;
 }
 
+// Reports that memory ran out while name was converted, even where the
+// message itself finds none: then without the name.
+int out_of_memory(const std::string& name) {
+    try {
+        report(name, ENOMEM);
+    } catch (const std::bad_alloc&) {
+        huemill::platform::write_text(Stream::error, "huemill: Cannot allocate memory\n");
+    }
+    return exit_failed;
+}
+
 // Writes the usage text, and says so where standard output would not take
 // it; a reader that went away (a closed pipe) is no news.
 int usage() {
@@ -110,18 +122,23 @@ int main(int argc, char* argv[]) {
     std::string listing_name;
     huemill::platform::Listing listing;  // the one in progress
     for (int i = 1; i < argc; ++i) {
-        const huemill::ReadResult palette = huemill::read_palette(arguments[i], header, records);
-        if (palette.error != 0) {
-            report(arguments[i], palette.error);
-            return exit_failed;
-        }
-        warn_if_not_a_palette(arguments[i], palette);
-        huemill::listing_name(arguments[i], listing_name);
-        const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
-        const huemill::ListingOutcome outcome =
-            huemill::replace_listing(listing, listing_name, text.data(), size);
-        if (outcome.error != 0) {
-            return listing_failed(listing_name, outcome);
+        try {
+            const huemill::ReadResult palette =
+                huemill::read_palette(listing, arguments[i], header, records);
+            if (palette.error != 0) {
+                report(arguments[i], palette.error);
+                return exit_failed;
+            }
+            warn_if_not_a_palette(arguments[i], palette);
+            huemill::listing_name(arguments[i], listing_name);
+            const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
+            const huemill::ListingOutcome outcome =
+                huemill::replace_listing(listing, listing_name, text.data(), size);
+            if (outcome.error != 0) {
+                return listing_failed(listing_name, outcome);
+            }
+        } catch (const std::bad_alloc&) {
+            return out_of_memory(arguments[i]);
         }
     }
     return exit_converted;

@@ -11,6 +11,10 @@
 
 namespace huemill {
 
+namespace platform {
+struct Listing;  // the run's listing in progress (platform.hpp)
+}
+
 // A palette file: a 23-byte header whose byte 22 is the entry count, then
 // 16-byte records of red, green and blue as little-endian 32-bit values
 // (and 4 bytes nothing reads).
@@ -86,8 +90,10 @@ unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock&
 // the file's first 23 + 4096 bytes, zero wherever the file ends sooner.
 // Reads sequentially, so pipes and devices work, and never more than those
 // bytes, so a huge file costs what a small one does. On failure header and
-// records are left as they were.
-ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& records);
+// records are left as they were. The folder it was read in becomes
+// listing's, for its listing (see platform::read_start).
+ReadResult read_palette(platform::Listing& listing, const char* path, HeaderBlock& header,
+                        RecordArea& records);
 
 // Puts into listing the name of the listing for argument: its folder part
 // (see platform::file_name_start) unchanged, then the file name's stem (up

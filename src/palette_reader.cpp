@@ -18,13 +18,15 @@ unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock&
     return header[entry_count_offset];
 }
 
-ReadResult read_palette(const char* path, HeaderBlock& header, RecordArea& records) {
+ReadResult read_palette(platform::Listing& listing, const char* path, HeaderBlock& header,
+                        RecordArea& records) {
     // Read whole before anything is taken, so a failed read leaves header
     // and records as they were. Static, as the run's buffers are: a small
     // stack is enough.
     static std::array<unsigned char, header_size + record_area_size> file_bytes;
     std::size_t got = 0;
-    const int error = platform::read_start(path, file_bytes.data(), file_bytes.size(), got);
+    const int error =
+        platform::read_start(listing, path, file_bytes.data(), file_bytes.size(), got);
     if (error != 0) {
         return {error, 0, 0, false};
     }

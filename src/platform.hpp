@@ -41,6 +41,9 @@ constexpr int error_reserved_device = INT_MIN;
 // A listing whose replacement root may not give its owner (Linux: root
 // without CAP_CHOWN); describe() says "Operation not permitted".
 constexpr int error_owner_not_kept = INT_MIN + 1;
+// A relative path where the folder the run started in, which the run left
+// for a listing's folder, could not be opened to go back to (Linux).
+constexpr int error_start_folder = INT_MIN + 2;
 
 // --- The process ------------------------------------------------------------
 
@@ -119,23 +122,31 @@ std::size_t file_name_start(std::string_view path);
 // there or the file ends, and sets got to how many arrived. Reads nothing
 // past size. Returns 0 or the error; EISDIR where path is a folder, and on
 // Windows error_reserved_device, before anything is opened, where its file
-// name is one Windows takes for a device.
-int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got);
+// name is one Windows takes for a device. Where it succeeds, the folder
+// path names now becomes listing's: the listing made from these bytes, whose
+// name has the same folder part, goes there (Linux: even where that folder
+// is renamed, or a link to it switched, meanwhile).
+int read_start(Listing& listing, const char* path, unsigned char* bytes, std::size_t size,
+               std::size_t& got);
 
 // --- The listing in progress ------------------------------------------------
 // One listing at a time goes through these hooks, in this order, each given
-// the run's one Listing: begin_listing, then create_temporary until it
-// succeeds or gives up, then carry_over, write_temporary and commit, and
-// where any of those fails, discard; end_listing always comes last.
+// the run's one Listing: read_start (above), begin_listing, then
+// create_temporary until it succeeds or gives up, then carry_over,
+// write_temporary and commit, and where any of those fails, discard;
+// end_listing always comes last.
 
-// Starts replacing the listing at name and looks at what stands there.
+// Starts replacing the listing at name, in the folder read_start opened for
+// its palette, and looks at what stands there.
 // Returns 0 where nothing does, or where a file does that this user may
 // replace; otherwise the error that says why not: EISDIR for a folder,
 // EACCES for a file that may not be written.
 int begin_listing(Listing& listing, const std::string& name);
 
 // Creates the temporary file, named file_name, in the listing's folder,
-// only where no file of that name exists, for writing. Returns 0, EEXIST
+// only where no file of that name exists, for writing, as what the folder
+// gives a new file now decides (Linux: its group and any default ACL,
+// looked at just before). Returns 0, EEXIST
 // where the name is taken (try another), ENAMETOOLONG where the folder
 // takes no name that long (try a shorter one), EACCES, EPERM or EROFS
 // where the folder refuses a new file, or another error. Windows marks the

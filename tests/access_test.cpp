@@ -5,6 +5,7 @@
 // class gains; where root may not keep the owner or override access, the
 // old listing stays. A listing that changes between looks is no failure. A
 // new listing gets what any new file gets.
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -85,11 +86,15 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         int error;             // the failure's reason
         const char* detail;    // and its note
         const char* expected;  // on a copy $f of the old listing, or the touched file $f
+        // Where set, done to $d while the run waits on a palette it reads
+        // from a FIFO there, after replacing a listing in $d and before x's.
+        const char* midrun = "";
     };
     const char* daemon = "--reuid=1 --regid=1 --clear-groups";
     const char* in_root_group = "--reuid=1001 --regid=0 --clear-groups";
     const char* in_nobody_group = "--reuid=1002 --regid=65534 --clear-groups";
     const char* in_daemon_group = "--reuid=1003 --regid=1 --clear-groups";
+    const char* in_staff_and_nobody_group = "--reuid=1004 --regid=65534 --groups=50";
     const Case cases[] = {
         {"an ACL with a named entry and no rights for the group", "",
          "chmod 600 $f && setfacl -m u:daemon:rw $f", root, in_root_group, "", 0, 0, "", ""},
@@ -113,6 +118,16 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         {"the same with an ACL, whose other entry counts too", "",
          "chown nobody:daemon $f && chmod 604 $f && setfacl -m u:daemon:r $f", nobody,
          in_daemon_group, "", 0, 0, "", "chgrp 65534 $f && setfacl -n -m g::-,o::- $f"},
+        {"a group nobody is not in, shut out by the mask while others may read: it stays out", "",
+         "chown nobody:daemon $f && chmod 644 $f && setfacl -m m::- $f", nobody, in_daemon_group,
+         "", 0, 0, "", "chgrp 65534 $f && setfacl -n -m g::-,o::- $f"},
+        {"a named group with no rights: its members in the new group stay out", "",
+         "chown nobody:daemon $f && chmod 644 $f && setfacl -m g:staff:- $f", nobody,
+         in_staff_and_nobody_group, "", 0, 0, "", "chgrp 65534 $f && setfacl -n -m g::- $f"},
+        {"a default ACL given to the folder mid-run", "", "chmod 640 $f", root, daemon, "", 0, 0,
+         "", "", "setfacl -d -m u::rw,u:daemon:r,g::r,o::- $d"},
+        {"a setgid group given to the folder mid-run", "", "chmod 640 $f", root, in_daemon_group,
+         "", 0, 0, "", "", "chgrp daemon $d && chmod g+s $d"},
         {"a new listing in a folder with a default ACL: what any new file gets",
          "setfacl -d -m u::rw,u:daemon:r,g::r,o::- $d", "", root, "", "", 0, 0, "", "touch $f"},
         {"root that may not change owners: another user's listing is kept", "",
@@ -145,13 +160,21 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
                 ASSERT_TRUE(shell("f=" + d + "/x.pal.c; " + row.setup)) << row.what;
             }
             write_file(d + "/x.pal", palette);
+            if (*row.midrun != '\0') {
+                write_file(d + "/a.pal", palette);
+                write_file(d + "/a.pal.c", old_listing);
+                ASSERT_EQ(mkfifo((d + "/f.pal").c_str(), 0644), 0);
+            }
         };
         lay_out(reference);
         if (*row.expected != '\0') {
             ASSERT_TRUE(shell("f=" + reference + "/x.pal.c; " + row.expected)) << row.what;
         }
         lay_out(folder);
-        const std::vector<std::string> args = {folder + "/x.pal"};
+        std::vector<std::string> args = {folder + "/x.pal"};
+        if (*row.midrun != '\0') {
+            args.insert(args.begin(), {folder + "/a.pal", folder + "/f.pal"});
+        }
         // strace, where one is wanted, starts the runner: as root, it can
         // reach the program wherever the tests were built.
         Launcher strace;
@@ -162,7 +185,13 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         };
         bool got_in = false;
         std::function<void()> meanwhile = [] {};
-        if (*row.shut_out != '\0' || *row.inject != '\0') {
+        if (*row.midrun != '\0') {
+            meanwhile = [&] {
+                EXPECT_TRUE(feed_fifo(folder + "/f.pal", palette, [&] {
+                    EXPECT_TRUE(shell("d=" + folder + "; " + row.midrun)) << row.what;
+                })) << row.what;
+            };
+        } else if (*row.shut_out != '\0' || *row.inject != '\0') {
             strace = traced({"-o", "../trace", "-e", "trace=openat,llistxattr,lgetxattr"});
             if (strace.empty()) {
                 continue;  // strace is missing, or the program runs under a wrapper
@@ -170,7 +199,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         }
         if (*row.inject != '\0') {
             strace.insert(strace.end(), {"-e", std::string("inject=") + row.inject});
-        } else if (*row.shut_out != '\0') {
+        } else if (*row.shut_out != '\0' && *row.midrun == '\0') {
             // Held right after the create: who may open the file then keeps
             // it open, and reads the listing once written.
             ASSERT_TRUE(may_read(row.shut_out, folder + "/x.pal")) << row.what;

@@ -1,5 +1,7 @@
 // huemill given hostile input and hostile places: it must never crash,
 // read stale or unset memory, lose a listing or leave a partial one.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -166,6 +168,41 @@ TEST_F(Hostile, TenGigabyteSparseFileCostsWhatASmallOneDoes) {
     EXPECT_EQ(bytes_read, 23U + 4096);
 }
 
+TEST_F(Hostile, EachListingGoesBesideThePaletteItWasMadeFrom) {
+    // cur leads to d1 until the run waits on the FIFO d1/f.pal, then to d2.
+    const std::string one = palette_bytes(1, {{1, 1, 1}});
+    const std::string two = palette_bytes(1, {{2, 2, 2}});
+    fs::create_directories("d1");
+    fs::create_directories("d2");
+    write_file("d1/a.pal", one);
+    ASSERT_EQ(mkfifo("d1/f.pal", 0644), 0);
+    write_file("d1/b.pal", one);
+    write_file("d1/b.pal.c", old_listing);
+    write_file("d2/b.pal", two);
+    write_file("d2/b.pal.c", old_listing);
+    // The run makes d2 its current folder to replace d2/b.pal.c: then
+    // /proc/self/cwd is still the folder it started in.
+    write_file("y.pal", one);
+    write_file("d2/y.pal", two);
+    fs::create_directory_symlink("d1", "cur");
+    const auto run =
+        huemill({"cur/a.pal", "cur/f.pal", "cur/b.pal", "/proc/self/cwd/y.pal"}, {}, [&] {
+            EXPECT_TRUE(feed_fifo("d1/f.pal", two, [] {
+                fs::create_directory_symlink("d2", "next");
+                fs::rename("next", "cur");
+            }));
+        });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file("d1/a.pal.c"), expected_listing(one));
+    EXPECT_EQ(read_file("d1/f.pal.c"), expected_listing(two));
+    EXPECT_EQ(read_file("d1/b.pal.c"), old_listing);
+    EXPECT_EQ(read_file("d2/b.pal.c"), expected_listing(two));
+    EXPECT_EQ(read_file("y.pal.c"), expected_listing(one));
+    EXPECT_EQ(files_left(), (Files{"cur", "d1", "d1/a.pal", "d1/a.pal.c", "d1/b.pal", "d1/b.pal.c",
+                                   "d1/f.pal", "d1/f.pal.c", "d2", "d2/b.pal", "d2/b.pal.c",
+                                   "d2/y.pal", "y.pal", "y.pal.c"}));
+}
+
 TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     const auto unprivileged = unprivileged_launcher();
     if (!unprivileged) {
@@ -188,6 +225,22 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     EXPECT_EQ(unwritable.err,
               failure_message("shut/sky.pal.c", EACCES, "cannot create a file in shut/"));
     EXPECT_EQ(files_left(), (Files{"locked.pal", "shut", "shut/sky.pal"}));
+
+    // Started in a folder it may not search: an absolute path needs it
+    // not, even where its listing is replaced; a relative one does.
+    const fs::path open = fs::current_path().parent_path() / "open";
+    fs::create_directory(open);
+    fs::permissions(open, fs::perms::all);
+    write_file(open / "sky.pal", palette_bytes(0, {}));
+    write_file(open / "sky.pal.c", old_listing);
+    fs::permissions(open / "sky.pal.c", fs::perms::all);
+    fs::permissions(".", fs::perms::owner_read | fs::perms::owner_write);
+    const auto unsearchable = huemill({(open / "sky.pal").string(), "locked.pal"}, *unprivileged);
+    fs::permissions(".", fs::perms::owner_all);
+    EXPECT_EQ(unsearchable.status, 1);
+    EXPECT_EQ(unsearchable.err,
+              "huemill: locked.pal: Cannot open the folder huemill started in" + text_line_end);
+    EXPECT_EQ(read_file(open / "sky.pal.c"), declaration + "\n");
 }
 #endif
 

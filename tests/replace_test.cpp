@@ -13,6 +13,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -167,20 +168,23 @@ TEST_F(Replace, LimitsLoseNothing) {
     EXPECT_EQ(itself.err, failure_message("input.pal.c", EFBIG));
     EXPECT_EQ(read_file("input.pal.c"), big);
 
-    // Out of descriptors at the create: not the folder's fault. The input,
-    // then the folder, take the lowest free descriptor (the tests' own
-    // are inherited), and the create finds none left.
+    // Out of descriptors at the create: not the folder's fault. The
+    // listing's folder takes the lowest free descriptor (the tests' own are
+    // inherited), the input and then the start folder, which the run leaves
+    // to replace sub/d.pal.c, the next, and the create finds none left.
     fs::create_directory("sub");
     write_file("sub/d.pal", palette);
+    write_file("sub/d.pal.c", old_listing);
     const int lowest_free = open("/dev/null", O_RDONLY);
     close(lowest_free);
     if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr) {  // valgrind needs descriptors of its own
         // LeakSanitizer needs descriptors of its own at the end.
         const auto descriptors =
             huemill({"sub/d.pal"}, {"env", "ASAN_OPTIONS=detect_leaks=0", "prlimit",
-                                    "--nofile=" + std::to_string(lowest_free + 1)});
+                                    "--nofile=" + std::to_string(lowest_free + 2)});
         EXPECT_EQ(descriptors.status, 1);
         EXPECT_EQ(descriptors.err, failure_message("sub/d.pal.c", EMFILE));
+        EXPECT_EQ(read_file("sub/d.pal.c"), old_listing);
     }
 
     // A stack of 16 KiB is enough: the buffers are not on it. (Sanitizers
@@ -189,8 +193,57 @@ TEST_F(Replace, LimitsLoseNothing) {
         const auto small_stack = huemill({"a.pal"}, {"prlimit", "--stack=16384"});
         EXPECT_EQ(small_stack.status, 0) << small_stack.err;
     }
+
+    // Memory running out anywhere: the address space limited from the
+    // least the program starts in, 4 KiB more each run, until the listing
+    // is made. The old listing has a large attribute to copy, as large as
+    // tmpfs takes where there is one, else as the scratch folder takes.
+    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr && !address_sanitizer) {
+        char shm[] = "/dev/shm/huemill-test-XXXXXX";
+        const bool on_shm = mkdtemp(shm) != nullptr;
+        const std::string folder = on_shm ? shm : fs::absolute("memory").string();
+        fs::create_directories(folder);
+        const std::string input = folder + "/m.pal", name = folder + "/m.pal.c";
+        write_file(input, palette);
+        const auto lay_out = [&] {
+            write_file(name, old_listing);
+            for (std::string note(65000, 'n');
+                 note.size() > 100 &&
+                 setxattr(name.c_str(), "user.note", note.data(), note.size(), 0) != 0;
+                 note.resize(note.size() / 2)) {
+            }
+        };
+        const auto in_memory = [&](std::size_t kib, const std::vector<std::string>& args) {
+            return huemill(args, {"prlimit", "--as=" + std::to_string(kib * 1024)});
+        };
+        std::size_t fails = 64, starts = 1U << 20U;  // KiB
+        while (starts - fails > 4) {
+            const std::size_t middle = (fails + starts) / 2;
+            (in_memory(middle, {}).status == 2 ? starts : fails) = middle;
+        }
+        int made = 0;
+        for (std::size_t kib = starts; kib < starts + 4 * 200 && made == 0; kib += 4) {
+            lay_out();
+            const auto short_of_memory = in_memory(kib, {input});
+            const auto left = std::distance(fs::directory_iterator(folder), {});
+            if (short_of_memory.status == 0) {
+                ++made;
+                EXPECT_EQ(read_file(name), listing) << kib << " KiB";
+            } else {
+                const std::string& err = short_of_memory.err;
+                EXPECT_EQ(short_of_memory.status, 1) << kib << " KiB: " << err;
+                EXPECT_TRUE(err == failure_message(name, ENOMEM) ||
+                            err == failure_message(input, ENOMEM))
+                    << kib << " KiB: " << err;
+                EXPECT_EQ(read_file(name), old_listing) << kib << " KiB";
+            }
+            EXPECT_EQ(left, 2) << kib << " KiB: a temporary file is left";
+        }
+        EXPECT_EQ(made, 1);
+        fs::remove_all(folder);
+    }
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal",
-                                   "input.pal.c", "sub", "sub/d.pal"}));
+                                   "input.pal.c", "sub", "sub/d.pal", "sub/d.pal.c"}));
 }
 
 TEST_F(Replace, AnyListingPathTheSystemTakesWorks) {

@@ -216,6 +216,26 @@ std::string access_of(const std::string& path) {
     return access.str();
 }
 
+bool feed_fifo(const std::string& fifo, const std::string& bytes,
+               const std::function<void()>& meanwhile) {
+    int writer = -1;
+    for (int wait = 0; wait < 2500 && writer < 0; ++wait) {
+        // Without a reader, a non-blocking open fails at once.
+        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer < 0) {
+            usleep(2000);
+        }
+    }
+    if (writer < 0) {
+        return false;
+    }
+    meanwhile();
+    const bool written =
+        write(writer, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(writer);
+    return written;
+}
+
 RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
                                  const std::vector<std::string>& launcher) const {
     return huemill(args, launcher, [] {});

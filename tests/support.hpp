@@ -75,6 +75,12 @@ std::vector<std::string> traced(const std::vector<std::string>& options);
 // What decides who may use the file at path, in one line to compare: its
 // mode, owner and group, and its access ACL as stored.
 std::string access_of(const std::string& path);
+
+// Waits until a reader opens the FIFO at fifo (huemill, reading it as a
+// palette), then calls meanwhile, writes bytes and closes it. False where
+// no reader came within five seconds.
+bool feed_fifo(const std::string& fifo, const std::string& bytes,
+               const std::function<void()>& meanwhile);
 #endif
 
 // What one run of huemill did.

@@ -4,19 +4,19 @@
 // (Linux's extended attributes), without ever letting anyone use the
 // replacement whom the old listing shut out.
 //
-// Everything is looked at before the temporary file exists: the old
-// listing (status, write access, attribute names, ACL) for each listing,
-// and its folder (the group and any default ACL a new file gets there)
-// once per folder per run. Where a new file there would get exactly the
-// old listing's owner, group and no ACL, the temporary file is made with
-// the old listing's bits at once; otherwise it is made for its owner
-// alone, and widened last, once its owner, group and ACL are right.
-#include <fcntl.h>
+// Everything is read before the temporary file exists: the old listing
+// (status, write access, ACL, user.* attributes) once its name is looked
+// at, and its folder (the group and any default ACL a new file gets there)
+// just before the create, for every listing. Where a new file there would
+// get exactly the old listing's owner, group and no ACL, the temporary file
+// is made with the old listing's bits at once; otherwise it is made for its
+// owner alone, and widened last, once its owner, group and ACL are right.
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "platform.hpp"
@@ -52,24 +52,20 @@ constexpr char default_acl_attribute[] = "system.posix_acl_default";
 // What a private temporary file is made with: for its owner alone.
 constexpr mode_t private_mode = 0600;
 
-// Reads into value what read gives: given a buffer and its size it fills
-// the buffer, and given none it returns the size it needs (llistxattr and
-// getxattr work so). Asks again where the value grew in between. Returns 0
-// or the error.
+// Reads into value, from its byte at on, what read gives: given a buffer
+// and its size it fills the buffer, and given none it returns the size it
+// needs (llistxattr and lgetxattr work so). Asks again where the value grew
+// in between. Returns 0 or the error.
 template <typename Read>
-int read_sized(Read read, std::string& value) {
+int read_sized(Read read, std::string& value, std::size_t at = 0) {
     for (;;) {
         errno = 0;
         const ssize_t size = read(nullptr, 0);
-        if (size == 0) {
-            value.clear();
-            return 0;
-        }
-        if (size > 0) {
-            value.resize(static_cast<std::size_t>(size));
-            const ssize_t got = read(value.data(), value.size());
+        if (size >= 0) {
+            value.resize(at + static_cast<std::size_t>(size));
+            const ssize_t got = size == 0 ? 0 : read(value.data() + at, value.size() - at);
             if (got >= 0) {
-                value.resize(static_cast<std::size_t>(got));
+                value.resize(at + static_cast<std::size_t>(got));
                 return 0;
             }
         }
@@ -81,14 +77,15 @@ int read_sized(Read read, std::string& value) {
 
 bool unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
 
-// The value of the old listing's extended attribute name. Returns 0 or the
-// error.
-int read_attribute(const Listing& listing, const char* name, std::string& value) {
+// The value of the old listing's extended attribute name, into value from
+// its byte at on. Returns 0 or the error.
+int read_attribute(const Listing& listing, const char* name, std::string& value,
+                   std::size_t at = 0) {
     return read_sized(
         [&](char* buffer, std::size_t size) {
             return lgetxattr(listing.file.c_str(), name, buffer, size);
         },
-        value);
+        value, at);
 }
 
 // The name in names (extended attribute names, each ending in NUL) that
@@ -109,90 +106,97 @@ bool names_include(std::string_view names, std::string_view name) {
     return false;
 }
 
-// The names of the old listing's extended attributes, into
-// listing.attributes. Returns 0 or the error; a file system without them
-// has none.
-int list_attributes(Listing& listing) {
+// The names of the old listing's extended attributes, each ending in NUL,
+// into names. Returns 0 or the error; a file system without them has none.
+int list_attributes(const Listing& listing, std::string& names) {
     const int error =
         read_sized([&](char* buffer,
                        std::size_t size) { return llistxattr(listing.file.c_str(), buffer, size); },
-                   listing.attributes);
+                   names);
     if (unsupported(error)) {
-        listing.attributes.clear();
+        names.clear();
         return 0;
     }
     return error;
 }
 
-// Learns what every new file in the listing's folder (the current one)
-// gets, the same for the whole run: its group (the folder's where the
-// folder is setgid, or where it is the user's own group, whatever the file
-// system's rule; else not certain), and whether it inherits the folder's
-// default ACL. Returns 0 or the error.
-int learn_folder(Listing& listing) {
-    struct stat folder {};
-    if (stat(".", &folder) != 0) {
-        return failure_errno();
-    }
-    listing.new_group = folder.st_gid;
-    listing.new_group_known = (folder.st_mode & S_ISGID) != 0 || folder.st_gid == effective_group();
-    errno = 0;
-    const int error = getxattr(".", default_acl_attribute, nullptr, 0) >= 0 ? 0 : failure_errno();
-    if (error != 0 && error != ENODATA && !unsupported(error)) {
-        return error;
-    }
-    listing.folder_gives_acl = error == 0;
-    listing.folder_learned = true;
-    return 0;
+// The tags of an ACL's entries, as stored: a 4-byte header, then 8-byte
+// entries of tag, permissions and id, little-endian.
+enum AclTag : unsigned {
+    owning_group = 0x04,
+    named_group = 0x08,
+    mask = 0x10,
+    others = 0x20,
+};
+constexpr std::size_t acl_header_size = 4;
+constexpr std::size_t acl_entry_size = 8;
+unsigned tag_of(const std::string& acl, std::size_t entry) {
+    return static_cast<unsigned char>(acl[entry]) |
+           static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1])) << 8U;
 }
 
-// The offset in acl (as stored: a 4-byte header, then 8-byte entries of
-// tag, permissions and id, little-endian) of its entry of tag, or 0 where
-// it has none.
-std::size_t acl_entry(const std::string& acl, unsigned tag) {
-    for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
-        const unsigned entry_tag = static_cast<unsigned char>(acl[entry]) |
-                                   static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1]))
-                                       << 8U;
-        if (entry_tag == tag) {
-            return entry;
-        }
-    }
-    return 0;
-}
-
-// Where the old listing's group cannot be kept, its members count as
-// others on the new one: so no one who changes class may gain, the owning
-// group and others get only what both had. In mode, and in acl where the
-// old listing had one (its ACL_GROUP_OBJ and ACL_OTHER entries).
-void narrow_group_and_others(mode_t& mode, std::string& acl) {
+// Where the old listing's group cannot be kept, the replacement has another
+// owning group, and users change class: the old group's members who are in
+// no other named class count as others, and the new group's members count
+// as its owning group, whatever they counted as before (the old owning
+// group, a named group, or others). So that no one gains, others get only
+// what both the old owning group (through the mask) and others had, and the
+// owning group only what every one of those classes had, each named group
+// (through the mask) included. Named users, named groups and the mask keep
+// their entries. narrow_bits applies the rule to bits alone, narrow_acl to
+// an ACL as stored.
+void narrow_bits(mode_t& mode) {
     const mode_t both = (mode >> 3U) & mode & 07U;
     mode = (mode & ~static_cast<mode_t>(077)) | both << 3U | both;
-    constexpr unsigned owning_group = 0x04, others = 0x20;
-    const std::size_t group_entry = acl_entry(acl, owning_group);
-    const std::size_t others_entry = acl_entry(acl, others);
-    if (group_entry != 0 && others_entry != 0) {
-        const char shared = static_cast<char>(acl[group_entry + 2] & acl[others_entry + 2]);
-        acl[group_entry + 2] = acl[others_entry + 2] = shared;
+}
+void narrow_acl(std::string& acl) {
+    unsigned masked = 07, group = 07, other = 07, every_named_group = 07;
+    for (std::size_t entry = acl_header_size; entry + acl_entry_size <= acl.size();
+         entry += acl_entry_size) {
+        const unsigned rights = static_cast<unsigned char>(acl[entry + 2]) & 07U;
+        switch (tag_of(acl, entry)) {
+            case mask:
+                masked = rights;
+                break;
+            case owning_group:
+                group = rights;
+                break;
+            case others:
+                other = rights;
+                break;
+            case named_group:
+                every_named_group &= rights;
+                break;
+            default:
+                break;
+        }
+    }
+    const unsigned as_others = group & masked & other;
+    const unsigned as_group = as_others & every_named_group & masked;
+    for (std::size_t entry = acl_header_size; entry + acl_entry_size <= acl.size();
+         entry += acl_entry_size) {
+        const unsigned tag = tag_of(acl, entry);
+        if (tag == owning_group || tag == others) {
+            acl[entry + 2] = static_cast<char>(tag == owning_group ? as_group : as_others);
+            acl[entry + 3] = 0;
+        }
     }
 }
 
 // Gives the private temporary file the old listing's owner where root
-// replaces another user's listing (or fails: a listing never changes
-// owner under root), and its group where this user may. Sets group_kept.
-// Returns 0, error_owner_not_kept, or another error.
+// replaces another user's listing (or fails: a listing never changes owner
+// under root), and its group where this user may. Sets group_kept. Returns
+// 0, error_owner_not_kept, or another error.
 int keep_owner_and_group(const Listing& listing, bool& group_kept) {
+    const struct stat& old = listing.old.status;
     group_kept = true;
-    if (effective_user() == 0 && listing.old.st_uid != 0) {
-        if (fchown(listing.descriptor, listing.old.st_uid, listing.old.st_gid) == 0) {
+    if (effective_user() == 0 && old.st_uid != 0) {
+        if (fchown(listing.descriptor, old.st_uid, old.st_gid) == 0) {
             return 0;
         }
         return errno == EPERM ? error_owner_not_kept : failure_errno();
     }
-    if (listing.new_group_known && listing.new_group == listing.old.st_gid) {
-        return 0;
-    }
-    if (fchown(listing.descriptor, static_cast<uid_t>(-1), listing.old.st_gid) == 0) {
+    if (fchown(listing.descriptor, static_cast<uid_t>(-1), old.st_gid) == 0) {
         return 0;
     }
     if (errno != EPERM) {
@@ -202,66 +206,130 @@ int keep_owner_and_group(const Listing& listing, bool& group_kept) {
     return 0;
 }
 
-// Copies the old listing's user.* attributes, where the system allows: they
-// are the user's own notes on the file, not what decides access.
-void copy_user_attributes(const Listing& listing) {
-    std::string value;
-    for (std::size_t at = 0; at < listing.attributes.size();) {
-        const std::string name(next_name(listing.attributes, at));
-        if (name.rfind("user.", 0) == 0 && read_attribute(listing, name.c_str(), value) == 0) {
-            fsetxattr(listing.descriptor, name.c_str(), value.data(), value.size(), 0);
+// Reads the values of the old listing's user.* attributes, among names,
+// into listing.old.user_attributes. They are the user's own notes on the
+// file, not what decides access: one that cannot be read is not copied.
+void read_user_attributes(Listing& listing, std::string_view names) {
+    std::string& kept = listing.old.user_attributes;
+    kept.clear();
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string_view name = next_name(names, at);
+        if (name.substr(0, 5) != "user.") {
+            continue;
         }
+        const std::size_t start = kept.size();
+        kept.append(name).append(1, '\0').append(sizeof(std::size_t), '\0');
+        const std::size_t value_at = kept.size();
+        if (read_attribute(listing, std::string(name).c_str(), kept, value_at) != 0) {
+            kept.resize(start);
+            continue;
+        }
+        const std::size_t size = kept.size() - value_at;
+        std::memcpy(&kept[value_at - sizeof size], &size, sizeof size);
     }
 }
 
-// Whether this user may write to the old listing, which is then replaced;
-// otherwise errno says why not. Its owner's write bit decides for its
+// Gives the temporary file the old listing's user.* attributes, where the
+// system allows. Allocates nothing.
+void copy_user_attributes(const Listing& listing) {
+    const std::string& kept = listing.old.user_attributes;
+    for (std::size_t at = 0; at < kept.size();) {
+        const char* name = kept.c_str() + at;
+        at += std::strlen(name) + 1;
+        std::size_t size = 0;
+        std::memcpy(&size, kept.data() + at, sizeof size);
+        at += sizeof size;
+        fsetxattr(listing.descriptor, name, kept.data() + at, size, 0);
+        at += size;
+    }
+}
+
+// Whether this user may write to the old listing, which is then replaced:
+// 0, or the error that says why not. Its owner's write bit decides for its
 // owner (an ACL never narrows the owner's rights); for anyone else, root
 // included, the system says, as root may lack the right to override it.
-bool may_write_old_listing(const Listing& listing) {
-    if (effective_user() == listing.old.st_uid) {
-        errno = EACCES;
-        return (listing.old.st_mode & S_IWUSR) != 0;
+int may_write_old_listing(const Listing& listing) {
+    if (effective_user() == listing.old.status.st_uid) {
+        return (listing.old.status.st_mode & S_IWUSR) != 0 ? 0 : EACCES;
     }
-    return faccessat(AT_FDCWD, listing.file.c_str(), W_OK, AT_EACCESS) == 0;
+    errno = 0;
+    return faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) == 0 ? 0
+                                                                                  : failure_errno();
+}
+
+// Whether the current folder has a default ACL, which every new file there
+// inherits: 1 or 0, or -1 with the error in error.
+int folder_gives_acl(int& error) {
+    errno = 0;
+    if (getxattr(".", default_acl_attribute, nullptr, 0) >= 0) {
+        return 1;
+    }
+    error = failure_errno();
+    return error == ENODATA || unsupported(error) ? 0 : -1;
 }
 
 }  // namespace
 
-int look_at_access(Listing& listing) {
-    listing.acl.clear();
-    if (!may_write_old_listing(listing)) {
-        return failure_errno();
-    }
-    if (const int error = list_attributes(listing)) {
+int look_at_old_listing(Listing& listing) {
+    OldListing& old = listing.old;
+    old.acl.clear();
+    old.narrowed_acl.clear();
+    old.user_attributes.clear();
+    if (const int error = may_write_old_listing(listing)) {
         return error;
     }
-    if (names_include(listing.attributes, acl_attribute)) {
-        if (const int error = read_attribute(listing, acl_attribute, listing.acl)) {
+    if (const int error = list_attributes(listing, old.attribute_names)) {
+        return error;
+    }
+    if (names_include(old.attribute_names, acl_attribute)) {
+        if (const int error = read_attribute(listing, acl_attribute, old.acl)) {
             return error;
         }
     }
-    return listing.folder_learned ? 0 : learn_folder(listing);
+    old.narrowed_acl = old.acl;
+    narrow_acl(old.narrowed_acl);
+    read_user_attributes(listing, old.attribute_names);
+    return 0;
 }
 
-mode_t temporary_mode(Listing& listing) {
-    if (!listing.replaces_file) {
-        return 0666;  // what any new file gets
+Creation creation_for(const Listing& listing) {
+    Creation creation;
+    if (!listing.replaces) {
+        return creation;  // what any new file gets
     }
-    listing.made_private = !listing.acl.empty() || listing.folder_gives_acl ||
-                           !listing.new_group_known || listing.new_group != listing.old.st_gid ||
-                           listing.old.st_uid != effective_user();
-    return listing.made_private ? private_mode : listing.old.st_mode & 0777U;
+    const struct stat& old = listing.old.status;
+    // What a new file gets in the folder: its group (the folder's where the
+    // folder is setgid, or where it is the user's own group, whatever the
+    // file system's rule; else not certain), and any default ACL.
+    struct stat folder {};
+    errno = 0;
+    if (stat(".", &folder) != 0) {
+        creation.error = failure_errno();
+        return creation;
+    }
+    const bool group_kept =
+        ((folder.st_mode & S_ISGID) != 0 || folder.st_gid == effective_group()) &&
+        folder.st_gid == old.st_gid;
+    const int gives_acl = folder_gives_acl(creation.error);
+    if (gives_acl < 0) {
+        return creation;
+    }
+    creation.error = 0;
+    creation.made_private =
+        !listing.old.acl.empty() || gives_acl == 1 || !group_kept || old.st_uid != effective_user();
+    creation.mode = creation.made_private ? private_mode : old.st_mode & 0777U;
+    creation.inherits_acl = gives_acl == 1;
+    return creation;
 }
 
 int carry_over(Listing& listing) {
-    if (!listing.replaces_file) {
+    if (!listing.replaces) {
         return 0;  // a new listing gets what any new file gets
     }
     // The permission bits only: setuid, setgid and sticky do not suit a
     // listing, which is text.
-    mode_t mode = listing.old.st_mode & 0777U;
-    if (!listing.made_private) {
+    mode_t mode = listing.old.status.st_mode & 0777U;
+    if (!listing.creation.made_private) {
         // Made with these bits, less what the creation mask took away.
         copy_user_attributes(listing);
         const bool narrowed = (mode & ~creation_mask()) != mode;
@@ -271,9 +339,9 @@ int carry_over(Listing& listing) {
     if (const int error = keep_owner_and_group(listing, group_kept)) {
         return error;
     }
-    std::string acl = listing.acl;
+    const std::string& acl = group_kept ? listing.old.acl : listing.old.narrowed_acl;
     if (!group_kept) {
-        narrow_group_and_others(mode, acl);
+        narrow_bits(mode);
     }
     copy_user_attributes(listing);
     // Last, what opens the file to others: the ACL, which sets the bits
@@ -283,11 +351,11 @@ int carry_over(Listing& listing) {
                    ? failure_errno()
                    : 0;
     }
-    if (listing.folder_gives_acl && fremovexattr(listing.descriptor, acl_attribute) != 0 &&
-        errno != ENODATA) {
+    const bool inherits_acl = listing.creation.inherits_acl;
+    if (inherits_acl && fremovexattr(listing.descriptor, acl_attribute) != 0 && errno != ENODATA) {
         return failure_errno();
     }
-    const bool as_made = !listing.folder_gives_acl && mode == (private_mode & ~creation_mask());
+    const bool as_made = !inherits_acl && mode == (private_mode & ~creation_mask());
     return !as_made && fchmod(listing.descriptor, mode) != 0 ? failure_errno() : 0;
 }
 

@@ -1,13 +1,16 @@
-// huemill's hooks on Linux for files (see platform.hpp): palettes read
-// through a descriptor, and each listing's temporary file made, written and
-// renamed in the listing's folder, which the run makes its current folder.
+// huemill's hooks on Linux for files (see platform.hpp): each palette read,
+// and its listing made, in one folder, the one its argument names when its
+// turn comes.
 //
-// A listing's file and its temporary file are named by their file names
-// alone, relative to the current folder, as GNU fts works through a tree:
-// each call looks up one name rather than a whole path, a path never meets
-// the system's limit, and the temporary file, the rename and every look at
-// the old listing stay in the same folder even if it is renamed meanwhile.
-// Palettes are named, as given, relative to the folder the run started in.
+// The folder is opened once for the listing (as a descriptor, O_PATH) and
+// every name after that is looked up in it alone: the palette, what stands
+// at the listing's name, the temporary file and the rename. So a folder
+// renamed, or a link to it switched, while the run goes on never sends a
+// listing elsewhere than beside the palette it was made from: GNU fts
+// guards its walk against a swapped folder the same way. Only extended
+// attributes have no such call (before Linux 6.13), so where a listing
+// replaces a file, its folder is made the current one for that listing's
+// length, and the run goes back to the start folder afterwards.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,40 +20,45 @@
 namespace huemill::platform {
 namespace {
 
-// The folder the run started in: AT_FDCWD until the run first leaves it for
-// a listing's folder, then held open.
-int start_folder = AT_FDCWD;
+// Closes the listing's folder, where one was opened for it.
+void close_folder(Listing& listing) {
+    if (listing.folder != AT_FDCWD) {
+        close(listing.folder);
+        listing.folder = AT_FDCWD;
+    }
+}
 
-// Makes the folder that folder_name names (relative to the start folder,
-// "" for the start folder itself) the current one, where it is not already,
-// and forgets what was learned of the one before. Returns 0 or the error.
-int enter_folder(Listing& listing, std::string_view folder_name) {
-    if (folder_name == listing.folder_name) {
+// Makes the listing's folder the current one, where it is not the start
+// folder. The start folder is opened first, once, so that the run can go
+// back to it. Where it cannot be, a listing named relative to it fails; one
+// named by an absolute path needs it not, and goes on, and an argument
+// after it that needs the start folder fails then. Returns 0 or the error.
+int enter_folder(Listing& listing) {
+    RunFolder& run = listing.run;
+    if (listing.folder == AT_FDCWD) {
         return 0;
     }
-    if (start_folder == AT_FDCWD) {
-        start_folder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (start_folder < 0) {
-            start_folder = AT_FDCWD;
-            return failure_errno();
-        }
+    if (run.start < 0 && !run.start_failed) {
+        run.start = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        run.start_failed = run.start < 0;
     }
-    listing.folder_learned = false;
-    const bool relative = folder_name.empty() || folder_name.front() != '/';
-    if (relative && !listing.folder_name.empty()) {
-        if (fchdir(start_folder) != 0) {
-            return failure_errno();
-        }
-        listing.folder_name.clear();
+    if (run.start < 0 && listing.named_from_start) {
+        return error_start_folder;
     }
-    if (!folder_name.empty()) {
-        const std::string path(folder_name);
-        if (chdir(path.c_str()) != 0) {
-            return failure_errno();
-        }
-        listing.folder_name = path;
+    if (fchdir(listing.folder) != 0) {
+        return failure_errno();
     }
+    run.away = listing.entered = true;
     return 0;
+}
+
+// Goes back to the start folder after a listing that entered its own.
+void leave_folder(Listing& listing) {
+    RunFolder& run = listing.run;
+    if (listing.entered && run.start >= 0 && fchdir(run.start) == 0) {
+        run.away = false;
+    }
+    listing.entered = false;
 }
 
 // How often the old listing is looked at again where it changed between
@@ -64,14 +72,29 @@ std::size_t file_name_start(std::string_view path) {
     return path.rfind('/') + 1;
 }
 
-int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got) {
+int read_start(Listing& listing, const char* path, unsigned char* bytes, std::size_t size,
+               std::size_t& got) {
     got = 0;
-    const int descriptor = openat(start_folder, path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (descriptor < 0) {
-        return failure_errno();
+    close_folder(listing);
+    const std::string_view whole(path);
+    const std::size_t file_start = file_name_start(whole);
+    listing.named_from_start = whole.substr(0, 1) != "/";
+    if (listing.named_from_start && listing.run.away) {
+        return error_start_folder;  // it was left, and cannot be gone back to
     }
-    int error = 0;
-    while (got < size) {
+    if (file_start > 0) {
+        listing.folder_name.assign(whole, 0, file_start);
+        listing.folder = open(listing.folder_name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (listing.folder < 0) {
+            listing.folder = AT_FDCWD;
+            return failure_errno();
+        }
+    }
+    // A path that ends in '/' names the folder itself.
+    const char* file = file_start > 0 && path[file_start] == '\0' ? "." : path + file_start;
+    const int descriptor = openat(listing.folder, file, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    int error = descriptor < 0 ? failure_errno() : 0;
+    while (error == 0 && got < size) {
         errno = 0;
         const ssize_t count = read(descriptor, bytes + got, size - got);
         if (count < 0 && errno == EINTR) {
@@ -85,30 +108,36 @@ int read_start(const char* path, unsigned char* bytes, std::size_t size, std::si
         }
         got += static_cast<std::size_t>(count);
     }
-    close(descriptor);  // opened for reading only: closing loses nothing
+    if (descriptor >= 0) {
+        close(descriptor);  // opened for reading only: closing loses nothing
+    }
+    if (error != 0) {
+        close_folder(listing);
+    }
     return error;
 }
 
 int begin_listing(Listing& listing, const std::string& name) {
-    const std::size_t file_start = file_name_start(name);
-    listing.file.assign(name, file_start);
-    listing.replaces_file = false;
-    listing.made_private = false;
-    if (const int error = enter_folder(listing, std::string_view(name).substr(0, file_start))) {
-        return error;
-    }
+    listing.file.assign(name, file_name_start(name));
+    listing.replaces = false;
+    listing.creation = Creation{};
     int error = 0;
     for (int look = 0; look < looks; ++look) {
-        if (lstat(listing.file.c_str(), &listing.old) != 0) {
+        struct stat& status = listing.old.status;
+        errno = 0;
+        if (fstatat(listing.folder, listing.file.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno == ENOENT ? 0 : failure_errno();
         }
-        if (S_ISDIR(listing.old.st_mode)) {
+        if (S_ISDIR(status.st_mode)) {
             return EISDIR;
         }
-        if (!S_ISREG(listing.old.st_mode)) {
+        if (!S_ISREG(status.st_mode)) {
             return 0;  // a link, FIFO, socket or device: the name is simply taken
         }
-        error = look_at_access(listing);
+        if (!listing.entered && (error = enter_folder(listing)) != 0) {
+            return error;
+        }
+        error = look_at_old_listing(listing);
         if (error == ENOENT) {
             return 0;  // gone since its status: a new listing
         }
@@ -116,16 +145,27 @@ int begin_listing(Listing& listing, const std::string& name) {
             break;  // else an attribute it had is gone: look again
         }
     }
-    listing.replaces_file = error == 0;
+    listing.replaces = error == 0;
     return error;
 }
 
 int create_temporary(Listing& listing, const std::string& file_name) {
     listing.temporary = file_name;
+    // Looked at now, not earlier: what the folder gives a new file may
+    // have changed since the last listing.
+    const Creation creation = creation_for(listing);
+    if (creation.error != 0) {
+        return creation.error;
+    }
+    errno = 0;
     listing.descriptor =
-        open(listing.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-             temporary_mode(listing));
-    return listing.descriptor < 0 ? failure_errno() : 0;
+        openat(listing.folder, listing.temporary.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, creation.mode);
+    if (listing.descriptor < 0) {
+        return failure_errno();
+    }
+    listing.creation = creation;
+    return 0;
 }
 
 int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::size_t& written) {
@@ -146,7 +186,10 @@ int commit(Listing& listing) {
     if (closed != 0) {
         return failure_errno();
     }
-    return rename(listing.temporary.c_str(), listing.file.c_str()) != 0 ? failure_errno() : 0;
+    return renameat(listing.folder, listing.temporary.c_str(), listing.folder,
+                    listing.file.c_str()) != 0
+               ? failure_errno()
+               : 0;
 }
 
 int discard(Listing& listing) {
@@ -155,15 +198,19 @@ int discard(Listing& listing) {
         listing.descriptor = -1;
     }
     // Where it is not there, nothing is left.
-    return unlink(listing.temporary.c_str()) != 0 && errno != ENOENT ? failure_errno() : 0;
+    errno = 0;
+    return unlinkat(listing.folder, listing.temporary.c_str(), 0) != 0 && errno != ENOENT
+               ? failure_errno()
+               : 0;
 }
 
 void end_listing(Listing& listing) {
-    // The run stays in the folder for the next listing, which is often in it.
     if (listing.descriptor >= 0) {
         close(listing.descriptor);
         listing.descriptor = -1;
     }
+    leave_folder(listing);
+    close_folder(listing);
 }
 
 }  // namespace huemill::platform

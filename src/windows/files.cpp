@@ -83,19 +83,27 @@ bool set_delete_on_close(HANDLE file, bool remove) {
                                       sizeof disposition) != 0;
 }
 
-// Renames the listing's open temporary file to its target, replacing what
-// stands there. Returns 0 or the Windows error code.
-DWORD rename_temporary(const Listing& listing) {
+// Fills listing.rename_info with the request that renames a file to the
+// listing's target, replacing what stands there: made before the temporary
+// file exists, so that nothing needs memory between its create and its
+// rename.
+void prepare_rename(Listing& listing) {
     const std::wstring& target = listing.target;
     // FILE_RENAME_INFO ends in the name; it is given its NUL as well.
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    std::vector<unsigned char>& buffer = listing.rename_info;
+    buffer.assign(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t), 0);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::memcpy(rename->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
-    if (SetFileInformationByHandle(listing.file, FileRenameInfo, rename,
-                                   static_cast<DWORD>(buffer.size())) != 0) {
+}
+
+// Renames the listing's open temporary file to its target, replacing what
+// stands there. Returns 0 or the Windows error code.
+DWORD rename_temporary(Listing& listing) {
+    if (SetFileInformationByHandle(listing.file, FileRenameInfo, listing.rename_info.data(),
+                                   static_cast<DWORD>(listing.rename_info.size())) != 0) {
         return 0;
     }
     const DWORD code = GetLastError();
@@ -105,10 +113,9 @@ DWORD rename_temporary(const Listing& listing) {
     }
     // Some network file systems rename only by name. The file stays open
     // meanwhile: it was opened to let others delete and rename it.
-    return MoveFileExW(listing.temporary_path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) !=
-                   0
-               ? 0
-               : GetLastError();
+    const BOOL moved = MoveFileExW(listing.temporary_path.c_str(), listing.target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING);
+    return moved != 0 ? 0 : GetLastError();
 }
 
 void close_temporary(Listing& listing) {
@@ -129,7 +136,8 @@ std::size_t file_name_start(std::string_view path) {
     return std::max<std::size_t>(after_separator, drive ? 2 : 0);
 }
 
-int read_start(const char* path, unsigned char* bytes, std::size_t size, std::size_t& got) {
+int read_start(Listing& /*listing*/, const char* path, unsigned char* bytes, std::size_t size,
+               std::size_t& got) {
     got = 0;
     // Opening it would open the device: a serial port may never answer.
     if (windows::is_reserved_device_name(std::string_view(path).substr(file_name_start(path)))) {
@@ -178,6 +186,11 @@ int begin_listing(Listing& listing, const std::string& name) {
         return error_reserved_device;
     }
     listing.target = system_path(name);
+    prepare_rename(listing);
+    if (!listing.folder_learned) {
+        listing.flush_first = reports_late(listing.target);
+        listing.folder_learned = true;
+    }
     const DWORD attributes = GetFileAttributesW(listing.target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
@@ -202,10 +215,6 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     listing.file = file;
     // Where the mark does not take, discard removes the file by name.
     listing.marked = set_delete_on_close(file, true);
-    if (!listing.folder_learned) {
-        listing.flush_first = reports_late(listing.temporary_path);
-        listing.folder_learned = true;
-    }
     return 0;
 }
 

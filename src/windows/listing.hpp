@@ -4,6 +4,7 @@
 #define HUEMILL_WINDOWS_LISTING_HPP
 
 #include <string>
+#include <vector>
 
 namespace huemill::platform {
 
@@ -18,10 +19,11 @@ struct Listing {
     bool flush_first = false;
 
     // This listing.
-    std::wstring target;          // its name, as the wide calls take it
-    std::wstring temporary_path;  // its temporary file's, once created
-    void* file = nullptr;         // the temporary file's handle, while open
-    bool marked = false;          // the temporary file goes when its handle closes
+    std::wstring target;                     // its name, as the wide calls take it
+    std::vector<unsigned char> rename_info;  // a FILE_RENAME_INFO to it, made beforehand
+    std::wstring temporary_path;             // its temporary file's, once created
+    void* file = nullptr;                    // the temporary file's handle, while open
+    bool marked = false;                     // the temporary file goes when its handle closes
 };
 
 // The error for a Windows error code (a DWORD): its errno value where it
