@@ -31,8 +31,12 @@ namespace {
 // Windows runs the console control handler in a thread of its own, at any
 // moment. The handler and the run share one word and nothing else: no lock,
 // no event, no call that waits for the other side. Whoever learns from it
-// that the run is to end ends the process at once, with ExitProcess, which
-// stops the other thread wherever it is:
+// that the run is to end ends the process at once, with TerminateProcess,
+// which stops the other thread wherever it is and runs nothing after:
+// ExitProcess would run the C runtime's exit handlers, which free memory
+// and so wait forever for the heap's lock where the stopped thread held it.
+// There is nothing to flush: messages are written unbuffered, and the
+// temporary file goes with its handle.
 //   - the handler, when it arrives while no listing is in progress (idle);
 //   - the run, when it leaves the listing in progress and finds the
 //     handler came meanwhile (interrupted), or when it would start one
@@ -43,7 +47,10 @@ enum RunState : int { idle, replacing, interrupted };
 std::atomic<int> run_state{idle};
 static_assert(std::atomic<int>::is_always_lock_free, "shared with the handler's thread");
 
-[[noreturn]] void end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
+[[noreturn]] void end_interrupted() {
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    ExitProcess(STATUS_CONTROL_C_EXIT);  // never reached: ends the process at the least
+}
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (run_state.exchange(interrupted) != replacing) {
