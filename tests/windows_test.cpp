@@ -34,38 +34,45 @@ TEST_F(Windows, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
     EXPECT_EQ(read_file("com10.pal.c"), listing);
 }
 
-// Opens path the way an editor or a virus scanner might: without letting
-// anyone delete or rename it while it is open.
-HANDLE hold(const char* path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
+// Opens path the way another program might, letting others share it as
+// share says: an editor without letting anyone delete or rename it, an
+// indexer or a virus scanner letting them.
+HANDLE hold(const char* path, DWORD share) {
+    return CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
     write_file("a.pal", palette);
-    write_file("a.pal.c", old_listing);
+    const DWORD without_delete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD with_delete = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    for (const DWORD share : {without_delete, with_delete}) {
+        const std::string how = share == with_delete ? "shared for delete" : "not for delete";
+        // Held for a moment: huemill waits and succeeds.
+        write_file("a.pal.c", old_listing);
+        HANDLE held = hold("a.pal.c", share);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE) << how;
+        std::thread release([held] {
+            Sleep(700);
+            CloseHandle(held);
+        });
+        const auto waited = huemill({"a.pal"});
+        release.join();
+        EXPECT_EQ(waited.status, 0) << how << ": " << waited.err;
+        EXPECT_EQ(read_file("a.pal.c"), listing) << how;
 
-    // Held for a moment: huemill waits and succeeds.
-    HANDLE held = hold("a.pal.c");
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::thread release([held] {
-        Sleep(300);
+        // Held for good: huemill gives up, says why, and loses nothing.
+        write_file("a.pal.c", old_listing);
+        held = hold("a.pal.c", share);
+        const auto gave_up = huemill({"a.pal"});
         CloseHandle(held);
-    });
-    const auto waited = huemill({"a.pal"});
-    release.join();
-    EXPECT_EQ(waited.status, 0) << waited.err;
-    EXPECT_EQ(read_file("a.pal.c"), listing);
+        EXPECT_EQ(gave_up.status, 1) << how;
+        EXPECT_EQ(gave_up.err, "huemill: a.pal.c: In use by another program" + text_line_end)
+            << how;
+        EXPECT_EQ(read_file("a.pal.c"), old_listing) << how;
+        EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"})) << how;
+    }
 
-    // Held for good: huemill gives up, says why, and loses nothing.
-    write_file("a.pal.c", old_listing);
-    held = hold("a.pal.c");
-    const auto gave_up = huemill({"a.pal"});
-    EXPECT_EQ(gave_up.status, 1);
-    EXPECT_EQ(gave_up.err, "huemill: a.pal.c: In use by another program" + text_line_end);
-    EXPECT_EQ(read_file("a.pal.c"), old_listing);
-    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
-
+    HANDLE held = hold("a.pal.c", without_delete);
     // Killed while it waits, its temporary file there: Windows removes it.
     HANDLE process = start_huemill({"a.pal"});
     ASSERT_NE(process, nullptr);

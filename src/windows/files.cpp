@@ -25,15 +25,18 @@ bool held_by_another_program(DWORD code) {
 
 // What a refusal to replace target (ERROR_ACCESS_DENIED, which Windows gives
 // alike for a file another program holds open and for one this user may not
-// replace) was: ERROR_SHARING_VIOLATION where another program holds it, which
-// may pass; else ERROR_ACCESS_DENIED, a real denial (read-only, or an ACL).
+// replace) was: ERROR_SHARING_VIOLATION where another program holds it,
+// which may pass; else ERROR_ACCESS_DENIED, a real denial (an ACL). A file
+// this user may open for deleting is held by another program even where
+// that one lets others delete it (indexers and scanners do), since Windows
+// still will not rename over a file open anywhere.
 DWORD why_refused(const std::wstring& target) {
     const HANDLE probe =
         CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
-        return ERROR_ACCESS_DENIED;
+        return ERROR_SHARING_VIOLATION;
     }
     const DWORD code = GetLastError();
     // Gone meanwhile: the next attempt may well succeed.
