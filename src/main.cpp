@@ -1,8 +1,10 @@
 // huemill: turns each palette file named on the command line into a listing
 // beside it, in order, and stops at the first file it cannot convert.
 #include <cerrno>
+#include <map>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "listing_file.hpp"
 #include "message.hpp"
@@ -18,6 +20,7 @@ constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 
 constexpr char usage_text[] = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
+constexpr char version_text[] = "huemill " HUEMILL_VERSION "\n";
 
 // For a window that would close before the usage text could be read.
 constexpr char double_clicked_text[] =
@@ -66,6 +69,24 @@ void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette)
     say(name, "warning: " + warning);
 }
 
+// The listings the run has made, each with the input it was made from.
+using ListingsMade = std::map<std::string, std::string>;
+
+// Warns on standard error, in one line, that input's listing, name,
+// replaced one that the run had made from another input (or the same one
+// given twice), and notes that it was made from input.
+void warn_if_made_before(const char* input, const std::string& name, ListingsMade& made) {
+    const auto [earlier, first] = made.try_emplace(name, input);
+    if (!first) {
+        std::string warning = "warning: its listing ";
+        huemill::append_printable(warning, name);
+        warning.append(" replaces the one made from ");
+        huemill::append_printable(warning, earlier->second);
+        say(input, warning + " in this run");
+        earlier->second = input;
+    }
+}
+
 // Reports why the listing name could not be replaced.
 int listing_failed(const std::string& name, const huemill::ListingOutcome& outcome) {
     std::string detail;
@@ -92,18 +113,67 @@ int out_of_memory(const std::string& name) {
     return exit_failed;
 }
 
-// Writes the usage text, and says so where standard output would not take
-// it; a reader that went away (a closed pipe) is no news.
-int usage() {
-    const int error = huemill::platform::write_text(Stream::output, usage_text);
+// Writes text on standard output and returns status, or says where
+// standard output would not take it; a reader that went away (a closed
+// pipe) is no news.
+int answer(const char* text, int status) {
+    const int error = huemill::platform::write_text(Stream::output, text);
     if (error != 0 && error != EPIPE) {
         report("standard output", error);
     }
+    return status;
+}
+
+// Writes the usage text, where no file was named.
+int usage() {
+    answer(usage_text, exit_usage);
     if (huemill::platform::console_closes_with_the_run()) {
         huemill::platform::write_text(Stream::output, double_clicked_text);
         huemill::platform::wait_for_a_key();
     }
     return exit_usage;
+}
+
+// The buffers every conversion uses in turn, owned by main for the run.
+struct Buffers {
+    huemill::HeaderBlock header;
+    huemill::RecordArea records;
+    huemill::ListingText text;
+    std::string listing_name;
+};
+
+// Converts the palette named input into its listing, through the run's
+// buffers and listing in progress, and says what needs saying. Returns
+// exit_converted, or exit_failed once it has said why.
+int convert(const char* input, Buffers& buffers, huemill::platform::Listing& listing,
+            ListingsMade& made) {
+    const huemill::ReadResult palette =
+        huemill::read_palette(listing, input, buffers.header, buffers.records);
+    if (palette.error != 0) {
+        report(input, palette.error);
+        return exit_failed;
+    }
+    std::string& name = buffers.listing_name;
+    huemill::listing_name(input, name);
+    const std::size_t size =
+        huemill::format_listing(palette.entry_count, buffers.records, buffers.text);
+    const huemill::ListingOutcome outcome =
+        huemill::replace_listing(listing, name, buffers.text.data(), size);
+    if (outcome.error == huemill::platform::error_listing_is_input) {
+        std::string refusal = "its listing ";
+        if (name != input) {
+            huemill::append_printable(refusal, name);
+            refusal.append(" ");
+        }
+        say(input, refusal + "would replace it: not converted");
+        return exit_failed;
+    }
+    warn_if_not_a_palette(input, palette);
+    if (outcome.error != 0) {
+        return listing_failed(name, outcome);
+    }
+    warn_if_made_before(input, name, made);
+    return exit_converted;
 }
 
 }  // namespace
@@ -114,28 +184,22 @@ int main(int argc, char* argv[]) {
         return usage();
     }
     char** arguments = huemill::platform::utf8_arguments(argc, argv);
-    // One set of buffers serves every file in turn, in static storage so
-    // that the stack holds only small things.
-    static huemill::HeaderBlock header;
-    static huemill::RecordArea records;
-    static huemill::ListingText text;
-    std::string listing_name;
+    // Alone, these are what every command-line tool answers; anywhere
+    // else, and as ./--help, they name files.
+    if (argc == 2 && std::string_view(arguments[1]) == "--help") {
+        return answer(usage_text, exit_converted);
+    }
+    if (argc == 2 && std::string_view(arguments[1]) == "--version") {
+        return answer(version_text, exit_converted);
+    }
+    // In static storage, so that the stack holds only small things.
+    static Buffers buffers;
     huemill::platform::Listing listing;  // the one in progress
+    ListingsMade made;
     for (int i = 1; i < argc; ++i) {
         try {
-            const huemill::ReadResult palette =
-                huemill::read_palette(listing, arguments[i], header, records);
-            if (palette.error != 0) {
-                report(arguments[i], palette.error);
-                return exit_failed;
-            }
-            warn_if_not_a_palette(arguments[i], palette);
-            huemill::listing_name(arguments[i], listing_name);
-            const std::size_t size = huemill::format_listing(palette.entry_count, records, text);
-            const huemill::ListingOutcome outcome =
-                huemill::replace_listing(listing, listing_name, text.data(), size);
-            if (outcome.error != 0) {
-                return listing_failed(listing_name, outcome);
+            if (const int status = convert(arguments[i], buffers, listing, made)) {
+                return status;
             }
         } catch (const std::bad_alloc&) {
             return out_of_memory(arguments[i]);

@@ -44,6 +44,9 @@ constexpr int error_owner_not_kept = INT_MIN + 1;
 // A relative path where the folder the run started in, which the run left
 // for a listing's folder, could not be opened to go back to (Linux).
 constexpr int error_start_folder = INT_MIN + 2;
+// A listing whose name is the very palette it was made from, which it
+// would replace.
+constexpr int error_listing_is_input = INT_MIN + 3;
 
 // --- The process ------------------------------------------------------------
 
@@ -140,7 +143,9 @@ int read_start(Listing& listing, const char* path, unsigned char* bytes, std::si
 // its palette, and looks at what stands there.
 // Returns 0 where nothing does, or where a file does that this user may
 // replace; otherwise the error that says why not: EISDIR for a folder,
-// EACCES for a file that may not be written.
+// EACCES for a file that may not be written, error_listing_is_input where
+// it is the palette read_start read, by that name or, where the palette has
+// no other name, by any.
 int begin_listing(Listing& listing, const std::string& name);
 
 // Creates the temporary file, named file_name, in the listing's folder,

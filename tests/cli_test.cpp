@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "support.hpp"
 
@@ -20,12 +21,83 @@ const std::string& sky_listing = sample_listing;
 
 using Cli = ScratchFolder;
 
-TEST_F(Cli, NoArgumentsPrintsUsageOnlyAndExits2) {
-    const auto run = huemill({});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out, usage);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(files_left(), Files{});
+TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
+    using Contents = std::map<std::string, std::string>;
+    const std::string other = palette_bytes(1, {{9, 9, 9}});
+    const std::string enoent = std::strerror(ENOENT);
+    const std::string refused = ": its listing would replace it: not converted";
+    const std::string made_twice = ": warning: its listing sky.pal.c replaces the one made from ";
+    // Each run in a folder holding before; its messages each end a line,
+    // and it leaves before as it was and made besides.
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        Contents before;
+        int status;
+        std::string out;
+        std::vector<std::string> err = {};
+        Contents made = {};
+    } rows[] = {
+        {"no file", {}, {}, 2, usage, {}, {}},
+        {"--help alone", {"--help"}, {}, 0, usage, {}, {}},
+        {"--version alone", {"--version"}, {}, 0, "huemill " HUEMILL_VERSION + text_line_end},
+        {"--help among files", {"--help", "a"}, {{"a", sky}}, 1, "", {"--help: " + enoent}, {}},
+        {"./--help", {"./--help"}, {{"--help", sky}}, 0, "", {}, {{"--help.pal.c", sky_listing}}},
+        {"-h", {"-h"}, {}, 1, "", {"-h: " + enoent}, {}},
+        {"-", {"-"}, {{"-", sky}}, 0, "", {}, {{"-.pal.c", sky_listing}}},
+        {"its own listing", {"sky.pal.c"}, {{"sky.pal.c", sky}}, 1, "", {"sky.pal.c" + refused}},
+        {"the same, named otherwise, after a palette",
+         {"a", "./sky.pal.c", "c"},
+         {{"a", sky}, {"sky.pal.c", sky}, {"c", sky}},
+         1,
+         "",
+         {"./sky.pal.c" + refused},
+         {{"a.pal.c", sky_listing}}},
+        {"three inputs with one listing name: the last one's stays",
+         {"sky.pal", "sky.old.pal", "sky.act"},
+         {{"sky.pal", sky}, {"sky.old.pal", sky}, {"sky.act", other}},
+         0,
+         "",
+         {"sky.old.pal" + made_twice + "sky.pal in this run",
+          "sky.act" + made_twice + "sky.old.pal in this run"},
+         {{"sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+    };
+    for (const auto& row : rows) {
+        for (const auto& entry : fs::directory_iterator(".")) {
+            fs::remove_all(entry.path());
+        }
+        for (const auto& [name, bytes] : row.before) {
+            write_file(name, bytes);
+        }
+        const auto run = huemill(row.args);
+        EXPECT_EQ(run.status, row.status) << row.what;
+        EXPECT_EQ(run.out, row.out) << row.what;
+        std::string err;
+        for (const std::string& line : row.err) {
+            err += "huemill: " + line + text_line_end;
+        }
+        EXPECT_EQ(run.err, err) << row.what;
+        Contents after = row.before;
+        for (const auto& [name, bytes] : row.made) {
+            after[name] = bytes;
+        }
+        Contents left;
+        for (const std::string& name : files_left()) {
+            left[name] = read_file(name);
+        }
+        EXPECT_EQ(left, after) << row.what;
+    }
+#ifndef _WIN32
+    // A link to the listing, given as the palette: the listing is the
+    // palette, and would replace it.
+    write_file("dawn.pal.c", sky);
+    fs::create_symlink("dawn.pal.c", "dawn.pal");
+    const auto linked = huemill({"dawn.pal"});
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_EQ(linked.err,
+              "huemill: dawn.pal: its listing dawn.pal.c would replace it: not converted\n");
+    EXPECT_EQ(read_file("dawn.pal.c"), sky);
+#endif
 }
 
 TEST_F(Cli, ConvertsEveryArgumentBesideItAndExits0) {
@@ -119,12 +191,6 @@ TEST_F(Cli, PaletteBytesAreBinaryAndListingLinesEndInLfOnly) {
               declaration + "\nr: A0D1A00, g: 1A0D0A1A, b: D0A\nr: 1A, g: 0, b: 0\n");
 }
 
-TEST_F(Cli, DashIsAFileNamedDash) {
-    write_file("-", sky);
-    EXPECT_EQ(huemill({"-"}).status, 0);
-    EXPECT_EQ(read_file("-.pal.c"), sky_listing);
-}
-
 TEST_F(Cli, DirectoryAsInputIsAReadFailure) {
     write_file("a.pal", sky);
     fs::create_directory("folder.pal");
@@ -151,20 +217,6 @@ TEST_F(Cli, ExistingListingIsReplacedWhole) {
     write_file("sky.pal.c", std::string(20000, 'z'));
     EXPECT_EQ(huemill({"sky.pal"}).status, 0);
     EXPECT_EQ(read_file("sky.pal.c"), declaration + "\n");
-}
-
-TEST_F(Cli, InputNamedLikeItsListingIsReplacedByIt) {
-    write_file("sky.pal.c", sky);
-    EXPECT_EQ(huemill({"sky.pal.c"}).status, 0);
-    EXPECT_EQ(read_file("sky.pal.c"), sky_listing);
-    EXPECT_EQ(files_left(), Files{"sky.pal.c"});
-}
-
-TEST_F(Cli, SameListingNameTwiceKeepsTheLaterOne) {
-    write_file("sky.pal", sky);
-    write_file("sky.act", palette_bytes(1, {{9, 9, 9}}));
-    EXPECT_EQ(huemill({"sky.pal", "sky.act"}).status, 0);
-    EXPECT_EQ(read_file("sky.pal.c"), declaration + "\nr: 9, g: 9, b: 9\n");
 }
 
 TEST_F(Cli, LongPathsHaveNoFixedLimit) {

@@ -208,15 +208,15 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     // SIGQUIT would leave a core file behind.
     const rlimit no_core{0, 0};
     ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
-    // Three conversions, the second over a listing with access of its own,
-    // the third over one in a folder, then an input named like its listing;
-    // their listings, in argument order.
-    const std::vector<std::string> args = {"a.pal", "b.pal", "sub/c.pal", "self.pal.c"};
-    const std::vector<std::string> listings = {"a.pal.c", "b.pal.c", "sub/c.pal.c", "self.pal.c"};
+    // Four conversions: a new listing, one over a listing with access of
+    // its own, one over a listing in a folder, which the run enters, and a
+    // new one in that folder; their listings, in argument order.
+    const std::vector<std::string> args = {"a.pal", "b.pal", "sub/c.pal", "sub/d.pal"};
+    const std::vector<std::string> listings = {"a.pal.c", "b.pal.c", "sub/c.pal.c", "sub/d.pal.c"};
     const std::map<std::string, std::string> inputs = {
-        {"a.pal", palette}, {"b.pal", palette}, {"sub/c.pal", palette}};
-    const std::map<std::string, std::string> before = {
-        {"b.pal.c", old_listing}, {"sub/c.pal.c", old_listing}, {"self.pal.c", palette}};
+        {"a.pal", palette}, {"b.pal", palette}, {"sub/c.pal", palette}, {"sub/d.pal", palette}};
+    const std::map<std::string, std::string> before = {{"b.pal.c", old_listing},
+                                                       {"sub/c.pal.c", old_listing}};
     const bool acl = std::system("setfacl --version > /dev/null 2>&1") == 0;
     const auto lay_out = [&] {
         for (const auto& entry : fs::directory_iterator(".")) {

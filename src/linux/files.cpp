@@ -61,6 +61,15 @@ void leave_folder(Listing& listing) {
     listing.entered = false;
 }
 
+// Whether the file at the listing's name, of status, is the palette read
+// for it, so that replacing it would lose the palette: named as the
+// palette was, or its only name. (A hard link of the palette's beside it
+// is replaced like any other; the palette keeps its own name.)
+bool is_the_input(const Listing& listing, const struct stat& status) {
+    return status.st_dev == listing.input.st_dev && status.st_ino == listing.input.st_ino &&
+           (status.st_nlink <= 1 || listing.file == listing.input_file);
+}
+
 // How often the old listing is looked at again where it changed between
 // two looks.
 constexpr int looks = 3;
@@ -92,8 +101,9 @@ int read_start(Listing& listing, const char* path, unsigned char* bytes, std::si
     }
     // A path that ends in '/' names the folder itself.
     const char* file = file_start > 0 && path[file_start] == '\0' ? "." : path + file_start;
+    listing.input_file = file;
     const int descriptor = openat(listing.folder, file, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    int error = descriptor < 0 ? failure_errno() : 0;
+    int error = descriptor < 0 || fstat(descriptor, &listing.input) != 0 ? failure_errno() : 0;
     while (error == 0 && got < size) {
         errno = 0;
         const ssize_t count = read(descriptor, bytes + got, size - got);
@@ -127,6 +137,9 @@ int begin_listing(Listing& listing, const std::string& name) {
         errno = 0;
         if (fstatat(listing.folder, listing.file.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno == ENOENT ? 0 : failure_errno();
+        }
+        if (is_the_input(listing, status)) {
+            return error_listing_is_input;
         }
         if (S_ISDIR(status.st_mode)) {
             return EISDIR;

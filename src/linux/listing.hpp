@@ -52,6 +52,8 @@ struct Creation {
 struct Listing {
     RunFolder run;
 
+    const char* input_file = "";    // its palette's file name within the folder
+    struct stat input {};           // its palette's status, as read
     std::string folder_name;        // its path's folder part, "" for the start folder
     int folder = AT_FDCWD;          // that folder, opened for it; AT_FDCWD: the start folder
     bool named_from_start = false;  // its path is relative to the start folder

@@ -121,6 +121,34 @@ DWORD rename_temporary(Listing& listing) {
     return moved != 0 ? 0 : GetLastError();
 }
 
+// Whether the file at the listing's name, which is there, is the palette
+// read for it, so that replacing it would lose the palette: named as the
+// palette was, or its only name.
+bool is_the_input(const Listing& listing, const std::string& name) {
+    const HANDLE standing =
+        CreateFileW(listing.target.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (standing == INVALID_HANDLE_VALUE || !listing.input_known) {
+        if (standing != INVALID_HANDLE_VALUE) {
+            CloseHandle(standing);
+        }
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(standing, &info) != 0;
+    CloseHandle(standing);
+    const BY_HANDLE_FILE_INFORMATION& input = listing.input;
+    if (!known || info.dwVolumeSerialNumber != input.dwVolumeSerialNumber ||
+        info.nFileIndexHigh != input.nFileIndexHigh || info.nFileIndexLow != input.nFileIndexLow) {
+        return false;
+    }
+    const std::wstring file = windows::utf16(std::string_view(name).substr(file_name_start(name)));
+    const std::wstring input_file = windows::utf16(listing.input_file);
+    return info.nNumberOfLinks <= 1 ||
+           CompareStringOrdinal(file.c_str(), -1, input_file.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 void close_temporary(Listing& listing) {
     if (listing.file != nullptr) {
         CloseHandle(listing.file);
@@ -139,7 +167,7 @@ std::size_t file_name_start(std::string_view path) {
     return std::max<std::size_t>(after_separator, drive ? 2 : 0);
 }
 
-int read_start(Listing& /*listing*/, const char* path, unsigned char* bytes, std::size_t size,
+int read_start(Listing& listing, const char* path, unsigned char* bytes, std::size_t size,
                std::size_t& got) {
     got = 0;
     // Opening it would open the device: a serial port may never answer.
@@ -171,6 +199,8 @@ int read_start(Listing& /*listing*/, const char* path, unsigned char* bytes, std
         }
         got += count;
     }
+    listing.input_known = GetFileInformationByHandle(file, &listing.input) != 0;
+    listing.input_file = std::string_view(path).substr(file_name_start(path));
     CloseHandle(file);
     return error;
 }
@@ -198,6 +228,9 @@ int begin_listing(Listing& listing, const std::string& name) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         return code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
+    }
+    if (is_the_input(listing, name)) {
+        return error_listing_is_input;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return EISDIR;

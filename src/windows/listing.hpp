@@ -3,7 +3,10 @@
 #ifndef HUEMILL_WINDOWS_LISTING_HPP
 #define HUEMILL_WINDOWS_LISTING_HPP
 
+#include <windows.h>
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace huemill::platform {
@@ -19,6 +22,9 @@ struct Listing {
     bool flush_first = false;
 
     // This listing.
+    bool input_known = false;                // whether input holds its palette's identity:
+    BY_HANDLE_FILE_INFORMATION input{};      // ... its volume and file index, as read
+    std::string_view input_file;             // its palette's file name
     std::wstring target;                     // its name, as the wide calls take it
     std::vector<unsigned char> rename_info;  // a FILE_RENAME_INFO to it, made beforehand
     std::wstring temporary_path;             // its temporary file's, once created
