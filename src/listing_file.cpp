@@ -51,10 +51,11 @@ std::string unique_suffix() {
     return suffix;
 }
 
-// Creates a temporary file for the listing file name listing_file and puts
-// its name into temporary. Returns 0 or the error.
-int create_temporary(platform::Listing& listing, std::string_view listing_file,
-                     std::string& temporary) {
+// Creates a temporary file for the listing file name listing_file, trying
+// other names where one is taken or too long, and puts its name into
+// temporary. Returns 0 or the error.
+int create_unique_temporary(platform::Listing& listing, std::string_view listing_file,
+                            std::string& temporary) {
     std::size_t longest = longest_file_name;
     int error = EEXIST;
     for (int attempt = 0; attempt < creation_attempts; ++attempt) {
@@ -70,24 +71,6 @@ int create_temporary(platform::Listing& listing, std::string_view listing_file,
     return error;
 }
 
-// Writes all size bytes at bytes into the temporary file. Returns 0 or the
-// error.
-int write_all(platform::Listing& listing, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        std::size_t written = 0;
-        const int error = platform::write_temporary(listing, bytes, size, written);
-        if (error == EINTR) {
-            continue;
-        }
-        if (error != 0) {
-            return error;
-        }
-        bytes += written;
-        size -= written;
-    }
-    return 0;
-}
-
 // Makes name hold the size bytes at text, through a temporary file, and
 // sets outcome to what came of it. Nothing from the create to the rename
 // or removal allocates memory, so running out of it can never leave the
@@ -96,7 +79,8 @@ void write_listing(platform::Listing& listing, const std::string& name, const ch
                    std::size_t size, ListingOutcome& outcome) {
     const std::size_t file_start = platform::file_name_start(name);
     std::string temporary;
-    outcome.error = create_temporary(listing, std::string_view(name).substr(file_start), temporary);
+    outcome.error =
+        create_unique_temporary(listing, std::string_view(name).substr(file_start), temporary);
     if (outcome.error != 0) {
         // The folder's fault only where it refused; not for a limit on
         // descriptors, memory or an I/O error.
@@ -104,9 +88,9 @@ void write_listing(platform::Listing& listing, const std::string& name, const ch
             outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
         return;
     }
-    outcome.error = platform::carry_over(listing);
+    outcome.error = platform::copy_metadata(listing);
     if (outcome.error == 0) {
-        outcome.error = write_all(listing, text, size);
+        outcome.error = platform::write_temporary(listing, text, size);
     }
     if (outcome.error == 0) {
         outcome.error = platform::commit(listing);

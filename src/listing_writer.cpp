@@ -57,11 +57,11 @@ void record_digits(const RecordArea& records, std::size_t k, std::uint64_t (&dig
 
 // The two digits of every byte value, the first in the lower byte.
 constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
-    constexpr char digits[] = "0123456789ABCDEF";
     std::array<std::uint16_t, 256> pairs{};
     for (std::size_t byte = 0; byte < 256; ++byte) {
-        pairs[byte] = static_cast<std::uint16_t>(static_cast<unsigned>(digits[byte >> 4U]) |
-                                                 static_cast<unsigned>(digits[byte & 0xFU]) << 8U);
+        pairs[byte] =
+            static_cast<std::uint16_t>(static_cast<unsigned>(upper_hex_digits[byte >> 4U]) |
+                                       static_cast<unsigned>(upper_hex_digits[byte & 0xFU]) << 8U);
     }
     return pairs;
 }();

@@ -194,11 +194,11 @@ int main(int argc, char* argv[]) {
     }
     // In static storage, so that the stack holds only small things.
     static Buffers buffers;
-    huemill::platform::Listing listing;  // the one in progress
+    const huemill::platform::ListingHandle listing = huemill::platform::new_listing();
     ListingsMade made;
     for (int i = 1; i < argc; ++i) {
         try {
-            if (const int status = convert(arguments[i], buffers, listing, made)) {
+            if (const int status = convert(arguments[i], buffers, *listing, made)) {
                 return status;
             }
         } catch (const std::bad_alloc&) {

@@ -1,11 +1,10 @@
 #include "message.hpp"
 
+#include "palette.hpp"
 #include "platform.hpp"
 
 namespace huemill {
 namespace {
-
-constexpr char hex_digits[] = "0123456789ABCDEF";
 
 // Characters that a terminal acts on, or shows as nothing, so that two
 // names would read alike: C1 controls, and format characters (the soft
@@ -26,7 +25,7 @@ bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_poi
 void append_code_point(std::string& line, char32_t code_point) {
     line += "\\u";
     for (unsigned shift = 12;; shift -= 4) {
-        line += hex_digits[(code_point >> shift) & 0xFU];
+        line += upper_hex_digits[(code_point >> shift) & 0xFU];
         if (shift == 0) {
             break;
         }
@@ -80,7 +79,7 @@ void append_printable(std::string& line, std::string_view text) {
             length = utf8_character(text, code_point, platform::names_in_wtf8);
         }
         if (length == 0) {
-            line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
+            line += {'\\', 'x', upper_hex_digits[byte >> 4U], upper_hex_digits[byte & 0xFU]};
             length = 1;
         } else if (byte == '\n') {
             line += "\\n";
@@ -91,7 +90,7 @@ void append_printable(std::string& line, std::string_view text) {
         } else if (byte == '\\' && !platform::backslash_separates_folders) {
             line += "\\\\";  // so that "a\\nb" never reads as "a", a line end and "b"
         } else if (byte < 0x20 || byte == 0x7F) {
-            line += {'\\', 'x', hex_digits[byte >> 4U], hex_digits[byte & 0xFU]};
+            line += {'\\', 'x', upper_hex_digits[byte >> 4U], upper_hex_digits[byte & 0xFU]};
         } else if (shown_as_code_point(code_point) || is_surrogate(code_point)) {
             append_code_point(line, code_point);
         } else {

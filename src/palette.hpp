@@ -30,6 +30,10 @@ using HeaderBlock = std::array<unsigned char, header_size>;
 // The file's bytes from 23 on: byte j of the area is the file's byte 23 + j.
 using RecordArea = std::array<unsigned char, record_area_size>;
 
+// The digits a listing writes its values in, upper case; messages use
+// them too, for the characters they show escaped.
+constexpr char upper_hex_digits[] = "0123456789ABCDEF";
+
 // The longest listing: the declaration line, 255 record lines of three
 // 8-digit values, and the closing line end.
 constexpr std::string_view declaration_line = "const unsigned short master_Palette[256]={\n";

@@ -1,7 +1,8 @@
 // What huemill asks of the system it runs on. The portable code (main.cpp,
-// palette_reader.cpp, listing_writer.cpp, listing_file.cpp) calls the
-// system only through these hooks; each system implements them in a folder
-// of its own, linux/ and windows/, one file per concern.
+// palette_reader.cpp, listing_writer.cpp, listing_file.cpp and message.cpp)
+// calls the system only through these hooks; each system implements them
+// in a folder of its own, linux/ and windows/, one file per concern, and
+// nothing of a system's own (its headers, types or state) is seen here.
 //
 // An error is an int: 0 for none, otherwise an errno value or, on Windows, a
 // code of that system's own that has no errno equivalent. Portable code
@@ -12,15 +13,9 @@
 
 #include <climits>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
-
-// struct Listing: what a system keeps of the listing in progress.
-#ifdef _WIN32
-#include "windows/listing.hpp"
-#else
-#include "linux/listing.hpp"
-#endif
 
 namespace huemill::platform {
 
@@ -47,6 +42,21 @@ constexpr int error_start_folder = INT_MIN + 2;
 // A listing whose name is the very palette it was made from, which it
 // would replace.
 constexpr int error_listing_is_input = INT_MIN + 3;
+
+// --- The run's listing --------------------------------------------------------
+
+// What a system keeps of the listing in progress, and of the folders the
+// run has been in: defined by each system's layer, and seen here only by
+// name.
+struct Listing;
+struct ListingDeleter {
+    void operator()(Listing* listing) const;
+};
+using ListingHandle = std::unique_ptr<Listing, ListingDeleter>;
+
+// The run's one Listing, made before its first palette is read: main holds
+// it to the end of the run and lends it to every listing in turn.
+ListingHandle new_listing();
 
 // --- The process ------------------------------------------------------------
 
@@ -95,8 +105,8 @@ void allow_interruptions();
 enum class Stream { output, error };
 
 // Writes text (UTF-8 with LF line ends) to standard output or standard
-// error, all of it, unbuffered. A Windows console gets it as characters, so
-// that every name reads as typed; elsewhere on Windows lines end in CR LF.
+// error, all of it, unbuffered. On Windows every line ends in CR LF, and a
+// console gets the text as characters, so that every name reads as typed.
 // Returns 0 or the error that stopped it.
 int write_text(Stream stream, std::string_view text);
 
@@ -135,7 +145,7 @@ int read_start(Listing& listing, const char* path, unsigned char* bytes, std::si
 // --- The listing in progress ------------------------------------------------
 // One listing at a time goes through these hooks, in this order, each given
 // the run's one Listing: read_start (above), begin_listing, then
-// create_temporary until it succeeds or gives up, then carry_over,
+// create_temporary until it succeeds or gives up, then copy_metadata,
 // write_temporary and commit, and where any of those fails, discard;
 // end_listing always comes last.
 
@@ -159,17 +169,18 @@ int begin_listing(Listing& listing, const std::string& name);
 // process ends, until commit.
 int create_temporary(Listing& listing, const std::string& file_name);
 
-// Gives the temporary file what decides who may use the listing it
-// replaces, where one stands at the name. Returns 0, error_owner_not_kept,
-// or another error. Until it returns, the temporary file is open to no one
-// the old listing shuts out. Does nothing on Windows, where a new file
-// takes its folder's inherited access.
-int carry_over(Listing& listing);
+// Gives the temporary file the metadata of the listing it replaces, where
+// one stands at the name: what decides who may use it (its owner where
+// root replaces it, its group, permission bits and access ACL) and its
+// user.* attributes. Returns 0, error_owner_not_kept, or another error.
+// Until it returns, the temporary file is open to no one the old listing
+// shuts out. Does nothing on Windows, where a new file takes its folder's
+// inherited access.
+int copy_metadata(Listing& listing);
 
-// Writes up to size bytes into the temporary file and sets written to how
-// many it took. Returns 0 (written may then be short of size), EINTR, or
-// the error.
-int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::size_t& written);
+// Writes all size bytes at bytes into the temporary file. Returns 0 or the
+// error.
+int write_temporary(Listing& listing, const char* bytes, std::size_t size);
 
 // Makes the temporary file, complete, the listing: in one step, under the
 // listing's name. Returns 0, after which no temporary file remains, or the

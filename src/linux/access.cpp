@@ -19,7 +19,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform.hpp"
+#include "linux/listing.hpp"
 
 namespace huemill::platform {
 namespace {
@@ -322,7 +322,7 @@ Creation creation_for(const Listing& listing) {
     return creation;
 }
 
-int carry_over(Listing& listing) {
+int copy_metadata(Listing& listing) {
     if (!listing.replaces) {
         return 0;  // a new listing gets what any new file gets
     }

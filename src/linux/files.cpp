@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform.hpp"
+#include "linux/listing.hpp"
 
 namespace huemill::platform {
 namespace {
@@ -75,6 +75,10 @@ bool is_the_input(const Listing& listing, const struct stat& status) {
 constexpr int looks = 3;
 
 }  // namespace
+
+ListingHandle new_listing() { return ListingHandle(new Listing()); }
+
+void ListingDeleter::operator()(Listing* listing) const { delete listing; }
 
 std::size_t file_name_start(std::string_view path) {
     // npos + 1 is 0: a path without a separator is all file name.
@@ -181,14 +185,8 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     return 0;
 }
 
-int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::size_t& written) {
-    errno = 0;
-    const ssize_t count = write(listing.descriptor, bytes, size);
-    if (count <= 0) {
-        return failure_errno();
-    }
-    written = static_cast<std::size_t>(count);
-    return 0;
+int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
+    return write_all(listing.descriptor, std::string_view(bytes, size));
 }
 
 int commit(Listing& listing) {

@@ -1,6 +1,7 @@
 // What the Linux layer keeps of the run's listings, and what its files
 // share: files.cpp reads palettes and makes listings, access.cpp looks at
-// who may use them.
+// who may use them, process.cpp writes messages. Portable code sees only
+// the name Listing (platform.hpp).
 #ifndef HUEMILL_LINUX_LISTING_HPP
 #define HUEMILL_LINUX_LISTING_HPP
 
@@ -9,6 +10,9 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
+
+#include "platform.hpp"
 
 namespace huemill::platform {
 
@@ -43,7 +47,7 @@ struct OldListing {
 struct Creation {
     int error = 0;              // 0, or why the folder could not be looked at
     mode_t mode = 0666;         // the mode given to the create
-    bool made_private = false;  // for its owner alone, until carry_over widens it
+    bool made_private = false;  // for its owner alone, until copy_metadata widens it
     bool inherits_acl = false;  // the folder gives it its default ACL
 };
 
@@ -70,9 +74,13 @@ struct Listing {
 // failure is never mistaken for success.
 inline int failure_errno() { return errno != 0 ? errno : EIO; }
 
+// process.cpp: writes all of bytes to descriptor, going on where a write
+// takes only part or is interrupted. Returns 0 or the error.
+int write_all(int descriptor, std::string_view bytes);
+
 // access.cpp: whether this user may replace the regular file standing at
 // the listing's name (its status in listing.old), and, in its folder, the
-// current one, all that carry_over will need of it. Returns 0; ENOENT where
+// current one, all that copy_metadata will need of it. Returns 0; ENOENT where
 // the file is gone, which makes the listing a new one; ENODATA where an
 // attribute it listed was gone when read (look again); or the error that
 // says why not (EACCES: it may not be written).

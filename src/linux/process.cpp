@@ -1,12 +1,13 @@
 // huemill's hooks on Linux for the process itself (see platform.hpp): its
-// arguments, the signals held back while a listing is being replaced, and
-// its messages.
+// arguments, its messages, and interruptions held back while a listing is
+// being replaced: hold_interruptions blocks signals (sigprocmask), and
+// allow_interruptions unblocks them.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "platform.hpp"
+#include "linux/listing.hpp"
 
 namespace huemill::platform {
 namespace {
@@ -16,8 +17,9 @@ namespace {
 sigset_t held_signals;
 sigset_t signals_before;
 
-// Writes all of bytes to descriptor. Returns 0 or the error.
-int write_all_to(int descriptor, std::string_view bytes) {
+}  // namespace
+
+int write_all(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {
         errno = 0;
         const ssize_t written = write(descriptor, bytes.data(), bytes.size());
@@ -31,8 +33,6 @@ int write_all_to(int descriptor, std::string_view bytes) {
     }
     return 0;
 }
-
-}  // namespace
 
 void prepare_process() {
     // A closed pipe or a file-size limit fails the write, which is then
@@ -62,7 +62,7 @@ char** utf8_arguments(int /*argc*/, char* argv[]) { return argv; }
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 
 int write_text(Stream stream, std::string_view text) {
-    return write_all_to(stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO, text);
+    return write_all(stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO, text);
 }
 
 bool console_closes_with_the_run() { return false; }

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform.hpp"
+#include "windows/listing.hpp"
 #include "windows/paths.hpp"
 
 namespace huemill::platform {

@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform.hpp"
+#include "windows/listing.hpp"
 #include "windows/paths.hpp"
 
 namespace huemill::platform {
@@ -158,6 +158,25 @@ void close_temporary(Listing& listing) {
 
 }  // namespace
 
+int write_all(void* file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1U << 30U));
+        if (WriteFile(file, bytes.data(), chunk, &written, nullptr) == 0) {
+            return last_error();
+        }
+        if (written == 0) {
+            return EIO;
+        }
+        bytes.remove_prefix(written);
+    }
+    return 0;
+}
+
+ListingHandle new_listing() { return ListingHandle(new Listing()); }
+
+void ListingDeleter::operator()(Listing* listing) const { delete listing; }
+
 std::size_t file_name_start(std::string_view path) {
     // npos + 1 is 0: a path without a separator is all file name.
     const std::size_t after_separator = path.find_last_of("/\\") + 1;
@@ -254,19 +273,10 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     return 0;
 }
 
-int carry_over(Listing& /*listing*/) { return 0; }  // the folder's inherited access it is
+int copy_metadata(Listing& /*listing*/) { return 0; }  // the folder's inherited access it is
 
-int write_temporary(Listing& listing, const char* bytes, std::size_t size, std::size_t& written) {
-    DWORD count = 0;
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30U));
-    if (WriteFile(listing.file, bytes, chunk, &count, nullptr) == 0) {
-        return last_error();
-    }
-    if (count == 0) {
-        return EIO;
-    }
-    written = count;
-    return 0;
+int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
+    return write_all(listing.file, std::string_view(bytes, size));
 }
 
 int commit(Listing& listing) {

@@ -1,5 +1,5 @@
 // What the Windows layer keeps of the listing in progress, and what its
-// files share. Not for portable code, which sees only the struct's name.
+// files share. Portable code sees only the name Listing (platform.hpp).
 #ifndef HUEMILL_WINDOWS_LISTING_HPP
 #define HUEMILL_WINDOWS_LISTING_HPP
 
@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform.hpp"
 
 namespace huemill::platform {
 
@@ -31,6 +33,10 @@ struct Listing {
     void* file = nullptr;                    // the temporary file's handle, while open
     bool marked = false;                     // the temporary file goes when its handle closes
 };
+
+// files.cpp: writes all of bytes to file (a HANDLE), going on where a write
+// takes only part. Returns 0 or the error.
+int write_all(void* file, std::string_view bytes);
 
 // The error for a Windows error code (a DWORD): its errno value where it
 // has one, else a code describe() knows. errors.cpp.

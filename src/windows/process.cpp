@@ -3,11 +3,10 @@
 // listing is being replaced, and messages a console shows as characters.
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <vector>
 
-#include "platform.hpp"
+#include "windows/listing.hpp"
 #include "windows/paths.hpp"
 
 // Every argument is a file name: keep the C runtime from expanding "*.pal".
@@ -85,15 +84,7 @@ int write_all_to(HANDLE handle, const std::string& text) {
         }
         return 0;
     }
-    for (std::size_t done = 0; done < text.size();) {
-        DWORD written = 0;
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1U << 20U));
-        if (WriteFile(handle, text.data() + done, chunk, &written, nullptr) == 0 || written == 0) {
-            return last_error();
-        }
-        done += written;
-    }
-    return 0;
+    return write_all(handle, text);
 }
 
 }  // namespace
