@@ -46,25 +46,21 @@ std::string temporary_in(const std::string& folder) {
     return "";
 }
 
-// Which call of openat, counted from 1, creates a file, in a trace of
-// openat alone; 0 where none does.
-int creating_openat(const std::string& trace) {
-    std::istringstream lines(trace);
+// Which call of openat, counted from 1, creates a file, in the trace at
+// path; 0 where none does.
+int creating_openat(const std::string& path) {
     int count = 0;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("openat(", 0) == 0) {
-            ++count;
-            if (line.find("O_CREAT") != std::string::npos) {
-                return count;
-            }
+    for (const TraceLine& line : read_trace(path)) {
+        count += line.call == "openat" ? 1 : 0;
+        if (line.creates_file()) {
+            return count;
         }
     }
     return 0;
 }
 
 TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
-    if (geteuid() != 0 || !shell("setfacl --version > /dev/null 2>&1") ||
-        !unprivileged_launcher() || unprivileged_launcher()->empty()) {
+    if (geteuid() != 0 || !installed("setfacl") || !installed("setpriv")) {
         GTEST_SKIP() << "needs root, setfacl (Debian: acl) and setpriv to set owners and ACLs";
     }
     using Launcher = std::vector<std::string>;
@@ -205,7 +201,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
             ASSERT_TRUE(may_read(row.shut_out, folder + "/x.pal")) << row.what;
             const auto clean = huemill(args, launcher());
             ASSERT_EQ(clean.status, 0) << row.what << ": " << clean.err;
-            const int create = creating_openat(read_file("../trace"));
+            const int create = creating_openat("../trace");
             ASSERT_GT(create, 0) << row.what;
             lay_out(folder);
             strace.insert(strace.end(),

@@ -265,7 +265,7 @@ TEST_F(Cli, ManyFilesInOneRun) {
     }
     std::vector<std::string> few_descriptors;
 #ifndef _WIN32
-    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr) {  // valgrind needs descriptors of its own
+    if (!under_wrapper()) {
         few_descriptors = {"prlimit", "--nofile=16"};
     }
 #endif

@@ -157,12 +157,11 @@ TEST_F(Hostile, TenGigabyteSparseFileCostsWhatASmallOneDoes) {
     // What was read of it: the bytes every read of its descriptor returned.
     std::string descriptor = "none";
     std::size_t bytes_read = 0;
-    std::istringstream trace(read_file("../trace"));
-    for (std::string line; std::getline(trace, line);) {
-        if (line.rfind("openat(", 0) == 0 && line.find("\"huge.pal\"") != std::string::npos) {
-            descriptor = line.substr(line.rfind("= ") + 2);
-        } else if (line.rfind("read(" + descriptor + ",", 0) == 0) {
-            bytes_read += std::stoul(line.substr(line.rfind("= ") + 2));
+    for (const TraceLine& line : read_trace("../trace")) {
+        if (line.call == "openat" && line.path() == "huge.pal") {
+            descriptor = line.result();
+        } else if (line.call == "read" && line.first_argument() == descriptor) {
+            bytes_read += std::stoul(line.result());
         }
     }
     EXPECT_EQ(bytes_read, 23U + 4096);
@@ -204,13 +203,12 @@ TEST_F(Hostile, EachListingGoesBesideThePaletteItWasMadeFrom) {
 }
 
 TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
-    const auto unprivileged = unprivileged_launcher();
-    if (!unprivileged) {
+    if (!can_run_unprivileged()) {
         GTEST_SKIP() << "running as root and setpriv is missing: cannot drop privileges";
     }
     write_file("locked.pal", palette_bytes(0, {}));
     fs::permissions("locked.pal", fs::perms::none);
-    const auto unreadable = huemill({"locked.pal"}, *unprivileged);
+    const auto unreadable = huemill({"locked.pal"}, unprivileged_launcher());
     EXPECT_EQ(unreadable.status, 1);
     EXPECT_EQ(unreadable.err, failure_message("locked.pal", EACCES));
 
@@ -219,7 +217,7 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     const auto read_and_search = fs::perms::owner_read | fs::perms::owner_exec |
                                  fs::perms::others_read | fs::perms::others_exec;
     fs::permissions("shut", read_and_search);
-    const auto unwritable = huemill({"shut/sky.pal"}, *unprivileged);
+    const auto unwritable = huemill({"shut/sky.pal"}, unprivileged_launcher());
     fs::permissions("shut", fs::perms::owner_all);
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_EQ(unwritable.err,
@@ -235,7 +233,8 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     write_file(open / "sky.pal.c", old_listing);
     fs::permissions(open / "sky.pal.c", fs::perms::all);
     fs::permissions(".", fs::perms::owner_read | fs::perms::owner_write);
-    const auto unsearchable = huemill({(open / "sky.pal").string(), "locked.pal"}, *unprivileged);
+    const auto unsearchable =
+        huemill({(open / "sky.pal").string(), "locked.pal"}, unprivileged_launcher());
     fs::permissions(".", fs::perms::owner_all);
     EXPECT_EQ(unsearchable.status, 1);
     EXPECT_EQ(unsearchable.err,

@@ -43,21 +43,20 @@ TEST_F(Replace, ReadOnlyListingAndDirectoryAreNotReplaced) {
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     fs::create_directory("d.pal.c");
     write_file("d.pal", palette);
-    const auto unprivileged = unprivileged_launcher();
-    if (!unprivileged) {
+    if (!can_run_unprivileged()) {
         GTEST_SKIP() << "running as root and setpriv is missing: cannot drop privileges";
     }
     // The folder must let whoever runs huemill create the other listing.
     fs::permissions(".", fs::perms::all);
-    const auto read_only = huemill({"a.pal", "b.pal"}, *unprivileged);
+    const auto read_only = huemill({"a.pal", "b.pal"}, unprivileged_launcher());
     EXPECT_EQ(read_only.status, 1);
     EXPECT_EQ(read_only.err, failure_message("b.pal.c", EACCES));
     EXPECT_EQ(read_file("b.pal.c"), old_listing);
 #ifndef _WIN32
-    if (!unprivileged->empty()) {
+    if (!unprivileged_launcher().empty()) {
         // Above, root's file refused nobody; now nobody's own file does.
         ASSERT_EQ(chown("b.pal.c", 65534, 65534), 0);
-        const auto own = huemill({"b.pal"}, *unprivileged);
+        const auto own = huemill({"b.pal"}, unprivileged_launcher());
         EXPECT_EQ(own.status, 1);
         EXPECT_EQ(own.err, failure_message("b.pal.c", EACCES));
         EXPECT_EQ(read_file("b.pal.c"), old_listing);
@@ -144,7 +143,7 @@ TEST_F(Replace, WhatStandsAtTheNameIsReplacedNotWrittenThrough) {
 }
 
 TEST_F(Replace, LimitsLoseNothing) {
-    if (std::system("prlimit --version > /dev/null 2>&1") != 0) {
+    if (!installed("prlimit")) {
         GTEST_SKIP() << "prlimit is missing";
     }
     const std::vector<Rgb> wide(255, {0xFFFFFFFFU, 0xFFFFFFFFU, 0xFFFFFFFFU});
@@ -171,7 +170,7 @@ TEST_F(Replace, LimitsLoseNothing) {
     write_file("sub/d.pal.c", old_listing);
     const int lowest_free = open("/dev/null", O_RDONLY);
     close(lowest_free);
-    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr) {  // valgrind needs descriptors of its own
+    if (!under_wrapper()) {
         // LeakSanitizer needs descriptors of its own at the end.
         const auto descriptors =
             huemill({"sub/d.pal"}, {"env", "ASAN_OPTIONS=detect_leaks=0", "prlimit",
@@ -183,7 +182,7 @@ TEST_F(Replace, LimitsLoseNothing) {
 
     // A stack of 16 KiB is enough: the buffers are not on it. (Sanitizers
     // and valgrind need more of their own.)
-    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr && !address_sanitizer) {
+    if (!under_wrapper() && !address_sanitizer) {
         const auto small_stack = huemill({"a.pal"}, {"prlimit", "--stack=16384"});
         EXPECT_EQ(small_stack.status, 0) << small_stack.err;
     }
@@ -192,7 +191,7 @@ TEST_F(Replace, LimitsLoseNothing) {
     // least the program starts in, 4 KiB more each run, until the listing
     // is made. The old listing has a large attribute to copy, as large as
     // tmpfs takes where there is one, else as the scratch folder takes.
-    if (std::getenv("HUEMILL_TEST_WRAPPER") == nullptr && !address_sanitizer) {
+    if (!under_wrapper() && !address_sanitizer) {
         char shm[] = "/dev/shm/huemill-test-XXXXXX";
         const bool on_shm = mkdtemp(shm) != nullptr;
         const std::string folder = on_shm ? shm : fs::absolute("memory").string();
@@ -317,7 +316,7 @@ TEST_F(Replace, OutputThatCannotBeWrittenEndsWithAStatusNotASignal) {
         {"a message to a closed pipe", closed_pipe("STDERR"), {"missing.pal"}, 1, ""},
     };
     for (const auto& row : cases) {
-        if (row.launcher.front() == "prlimit" && std::getenv("HUEMILL_TEST_WRAPPER") != nullptr) {
+        if (row.launcher.front() == "prlimit" && under_wrapper()) {
             continue;  // valgrind, say, writes files of its own past the limit
         }
         const auto run = huemill(row.args, row.launcher);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -42,17 +43,21 @@ std::string failure_message(const std::string& name, int error, const std::strin
            (detail.empty() ? "" : " (" + detail + ")") + text_line_end;
 }
 
-std::optional<std::vector<std::string>> unprivileged_launcher() {
+bool can_run_unprivileged() {
+#ifndef _WIN32
+    return geteuid() != 0 || installed("setpriv");
+#else
+    return true;
+#endif
+}
+
+std::vector<std::string> unprivileged_launcher() {
 #ifndef _WIN32
     if (geteuid() == 0) {
-        if (std::system("setpriv --version > /dev/null 2>&1") != 0) {
-            return std::nullopt;
-        }
-        return std::vector<std::string>{"setpriv", "--reuid=65534", "--regid=65534",
-                                        "--clear-groups"};
+        return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     }
 #endif
-    return std::vector<std::string>{};
+    return {};
 }
 
 void write_file(const fs::path& path, const std::string& bytes) {
@@ -189,9 +194,19 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
 
 #else
 
+bool installed(const std::string& tool) {
+    static std::map<std::string, bool> known;
+    const auto [found, first] = known.try_emplace(tool);
+    if (first) {
+        found->second = std::system((tool + " --version > /dev/null 2>&1").c_str()) == 0;
+    }
+    return found->second;
+}
+
+bool under_wrapper() { return std::getenv("HUEMILL_TEST_WRAPPER") != nullptr; }
+
 std::vector<std::string> traced(const std::vector<std::string>& options) {
-    if (std::getenv("HUEMILL_TEST_WRAPPER") != nullptr ||
-        std::system("strace -V > /dev/null 2>&1") != 0) {
+    if (under_wrapper() || !installed("strace")) {
         return {};
     }
     std::vector<std::string> command = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0"};
@@ -234,6 +249,39 @@ bool feed_fifo(const std::string& fifo, const std::string& bytes,
         write(writer, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     close(writer);
     return written;
+}
+
+std::string TraceLine::first_argument() const {
+    const std::size_t open = text.find('(');
+    return text.substr(open + 1, text.find_first_of(",)", open) - open - 1);
+}
+
+std::string TraceLine::path() const {
+    const std::size_t quote = text.find('"');
+    return quote == std::string::npos
+               ? ""
+               : text.substr(quote + 1, text.find('"', quote + 1) - quote - 1);
+}
+
+std::string TraceLine::result() const {
+    const std::size_t equals = text.rfind(") = ");
+    return equals == std::string::npos ? "" : text.substr(equals + 4);
+}
+
+bool TraceLine::failed() const { return result().rfind("-1 ", 0) == 0; }
+
+bool TraceLine::creates_file() const {
+    return call == "openat" && text.find("O_CREAT") != std::string::npos;
+}
+
+std::vector<TraceLine> read_trace(const std::string& path) {
+    std::vector<TraceLine> lines;
+    std::istringstream trace(read_file(path));
+    for (std::string text; std::getline(trace, text);) {
+        const bool note = text.rfind("---", 0) == 0 || text.rfind("+++", 0) == 0;
+        lines.push_back({text, note ? "" : text.substr(0, text.find('('))});
+    }
+    return lines;
 }
 
 RunResult ScratchFolder::huemill(const std::vector<std::string>& args,

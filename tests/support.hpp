@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,11 +51,22 @@ inline const std::string text_line_end = "\n";
 // error, with what it adds in brackets where it has more to say.
 std::string failure_message(const std::string& name, int error, const std::string& detail = "");
 
-// A launcher (see ScratchFolder::huemill) that runs the program as a user
-// without privileges: nothing to add where the tests run as one, setpriv
-// to run as nobody where they run as root, and no launcher at all where
-// setpriv is missing, since root may read and write whatever it likes.
-std::optional<std::vector<std::string>> unprivileged_launcher();
+// Whether the program can be run as a user without privileges: always
+// where the tests run as one, and as root where setpriv is installed.
+bool can_run_unprivileged();
+
+// The launcher (see ScratchFolder::huemill) that does so: nothing to add
+// where the tests run unprivileged, setpriv to run as nobody as root.
+std::vector<std::string> unprivileged_launcher();
+
+#ifndef _WIN32
+// Whether tool is installed: it answers --version.
+bool installed(const std::string& tool);
+
+// Whether the program runs under a wrapper (HUEMILL_TEST_WRAPPER, such as
+// valgrind), which needs descriptors, memory and files of its own.
+bool under_wrapper();
+#endif
 
 #ifdef _WIN32
 // Starts the built huemill with args in the current folder, with nowhere to
@@ -75,6 +85,22 @@ std::vector<std::string> traced(const std::vector<std::string>& options);
 // What decides who may use the file at path, in one line to compare: its
 // mode, owner and group, and its access ACL as stored.
 std::string access_of(const std::string& path);
+
+// One line of what strace wrote (-o): a call with its arguments and what it
+// returned, or a note of a signal or of the end.
+struct TraceLine {
+    std::string text;
+    std::string call;  // the call's name, empty for a note
+
+    std::string first_argument() const;  // as written: "AT_FDCWD", "3"
+    std::string path() const;            // the first quoted argument, or ""
+    std::string result() const;          // what it returned: "3", "-1 ENOENT (...)"
+    bool failed() const;
+    bool creates_file() const;  // an openat that creates its file where none is
+};
+
+// The lines strace wrote into the file at path.
+std::vector<TraceLine> read_trace(const std::string& path);
 
 // Waits until a reader opens the FIFO at fifo (huemill, reading it as a
 // palette), then calls meanwhile, writes bytes and closes it. False where

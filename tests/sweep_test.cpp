@@ -24,16 +24,11 @@ using Replace = ScratchFolder;
 const std::string& palette = sample_palette;
 const std::string& listing = sample_listing;
 
-// Whether a line of trace is an openat that creates its file where none is.
-bool creates_file(const std::string& line) {
-    return line.rfind("openat(", 0) == 0 && line.find("O_CREAT") != std::string::npos;
-}
-
 // Whether a line of trace opens the run's first input: what comes before
 // is the process starting, which a sanitizer may do with more calls in one
 // run than in another.
-bool opens_first_input(const std::string& line) {
-    return line.rfind("openat(", 0) == 0 && line.find("\"a.pal\"") != std::string::npos;
+bool opens_first_input(const TraceLine& line) {
+    return line.call == "openat" && line.path() == "a.pal";
 }
 
 // One call of a clean traced run that touches files: its name as strace
@@ -49,7 +44,7 @@ struct Call {
 
 // The calls of a clean run that touch files, from its first input to its
 // last rename.
-std::vector<Call> file_calls(const std::string& trace) {
+std::vector<Call> file_calls(const std::vector<TraceLine>& trace) {
     static const std::set<std::string> file_related = {
         "openat",     "open",      "read",      "write",      "close",     "newfstatat",
         "fstat",      "lstat",     "faccessat", "faccessat2", "rename",    "renameat",
@@ -61,16 +56,14 @@ std::vector<Call> file_calls(const std::string& trace) {
     std::map<std::string, int> seen_from_start;
     bool started = false;
     std::size_t last_rename = 0;
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        const std::string name = line.substr(0, line.find('('));
-        const int count = ++seen[name];
+    for (const TraceLine& line : trace) {
+        const int count = ++seen[line.call];
         started = started || opens_first_input(line);
-        if (!started || file_related.count(name) == 0) {
+        if (!started || file_related.count(line.call) == 0) {
             continue;
         }
-        calls.push_back({name, count, ++seen_from_start[name], creates_file(line)});
-        if (name.rfind("rename", 0) == 0) {
+        calls.push_back({line.call, count, ++seen_from_start[line.call], line.creates_file()});
+        if (line.call.rfind("rename", 0) == 0) {
             last_rename = calls.size();
         }
     }
@@ -94,7 +87,7 @@ struct Landing {
 
 // Signals are held from a SIG_BLOCK to the SIG_SETMASK after it: one that
 // arrives in between ends the run only there.
-Landing landing(const std::string& trace, const std::string& name, int count) {
+Landing landing(const std::vector<TraceLine>& trace, const std::string& name, int count) {
     Landing at;
     std::map<std::string, std::string> opened;  // descriptor: the line that opened it
     bool held = false;
@@ -102,37 +95,37 @@ Landing landing(const std::string& trace, const std::string& name, int count) {
     int seen = 0;
     int seen_from_start = 0;
     std::size_t renamed = 0;
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("---", 0) == 0 || line.rfind("+++", 0) == 0) {
+    for (const TraceLine& line : trace) {
+        if (line.call.empty()) {
             continue;  // a signal, or the end
         }
         if (at.from_start != 0 && !held) {
-            at.after_free = line;
+            at.after_free = line.text;
             break;
         }
-        const std::string call = line.substr(0, line.find('('));
-        if (call == "openat") {
-            opened[line.substr(line.rfind("= ") + 2)] = line;
+        if (line.call == "openat") {
+            opened[line.result()] = line.text;
         }
-        held = line.rfind("rt_sigprocmask(SIG_BLOCK", 0) == 0 ||
-               (held && line.rfind("rt_sigprocmask(SIG_SETMASK", 0) != 0);
+        if (line.call == "rt_sigprocmask") {
+            held = line.first_argument() == "SIG_BLOCK" ||
+                   (held && line.first_argument() != "SIG_SETMASK");
+        }
         started = started || opens_first_input(line);
-        seen_from_start += started && call == name ? 1 : 0;
-        if (call == name && ++seen == count) {
+        seen_from_start += started && line.call == name ? 1 : 0;
+        if (line.call == name && ++seen == count) {
             at.from_start = started ? seen_from_start : 0;
             at.renamed_before = renamed;
-            at.creates_temporary = creates_file(line);
+            at.creates_temporary = line.creates_file();
             // A user.* attribute is read and written by name.
-            at.may_fail_quietly = call.find("etxattr") != std::string::npos &&
-                                  line.find(", \"user.") != std::string::npos;
-            if (call == "close") {
-                const std::string& open_line = opened[line.substr(6, line.find(')') - 6)];
+            at.may_fail_quietly = name.find("etxattr") != std::string::npos &&
+                                  line.text.find(", \"user.") != std::string::npos;
+            if (name == "close") {
+                const std::string& open_line = opened[line.first_argument()];
                 at.may_fail_quietly = open_line.find("O_RDONLY") != std::string::npos ||
                                       open_line.find("O_PATH") != std::string::npos;
             }
         }
-        if (call.rfind("rename", 0) == 0 && line.find(") = 0") != std::string::npos) {
+        if (line.call.rfind("rename", 0) == 0 && !line.failed()) {
             ++renamed;
         }
         at.renamed_when_free = renamed;
@@ -143,20 +136,18 @@ Landing landing(const std::string& trace, const std::string& name, int count) {
 // The first line of trace that installs a handler for a signal other than
 // a fault the process raises itself (a sanitizer may handle those); empty
 // where there is none. Signals are held, never caught.
-std::string handler_installed(const std::string& trace) {
+std::string handler_installed(const std::vector<TraceLine>& trace) {
     static const std::set<std::string> faults = {"SIGSEGV", "SIGBUS",  "SIGFPE",
                                                  "SIGILL",  "SIGTRAP", "SIGSYS"};
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("rt_sigaction(", 0) != 0 ||
-            line.find(", {sa_handler=") == std::string::npos) {
+    for (const TraceLine& line : trace) {
+        const std::size_t handler = line.text.find(", {sa_handler=");
+        if (line.call != "rt_sigaction" || handler == std::string::npos) {
             continue;
         }
-        const std::string signal = line.substr(13, line.find(',') - 13);
-        const std::size_t handler = line.find("{sa_handler=") + 12;
-        if (faults.count(signal) == 0 && line.compare(handler, 7, "SIG_DFL") != 0 &&
-            line.compare(handler, 7, "SIG_IGN") != 0) {
-            return line;
+        const std::string installed = line.text.substr(handler + 14, 7);
+        if (faults.count(line.first_argument()) == 0 && installed != "SIG_DFL" &&
+            installed != "SIG_IGN") {
+            return line.text;
         }
     }
     return "";
@@ -165,27 +156,20 @@ std::string handler_installed(const std::string& trace) {
 // The first line of trace that removes a file the run had not created, or
 // had already renamed or removed; empty where there is none: a run removes
 // nothing but its own temporary file.
-std::string removal_not_owned(const std::string& trace) {
+std::string removal_not_owned(const std::vector<TraceLine>& trace) {
     std::set<std::string> owned;
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t quote = line.find('"');
-        if (quote == std::string::npos) {
-            continue;
-        }
-        const std::string path = line.substr(quote + 1, line.find('"', quote + 1) - quote - 1);
-        const bool succeeded = line.find(") = -1 ") == std::string::npos;
-        if (creates_file(line)) {
-            if (succeeded) {
-                owned.insert(path);
+    for (const TraceLine& line : trace) {
+        if (line.creates_file()) {
+            if (!line.failed()) {
+                owned.insert(line.path());
             }
-        } else if (line.rfind("rename", 0) == 0) {
-            if (succeeded) {
-                owned.erase(path);
+        } else if (line.call.rfind("rename", 0) == 0) {
+            if (!line.failed()) {
+                owned.erase(line.path());
             }
-        } else if (line.rfind("unlink", 0) == 0) {
-            if (owned.erase(path) == 0) {
-                return line;
+        } else if (line.call.rfind("unlink", 0) == 0) {
+            if (owned.erase(line.path()) == 0) {
+                return line.text;
             }
         }
     }
@@ -201,8 +185,7 @@ struct Fault {
 };
 
 TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
-    if (std::getenv("HUEMILL_TEST_WRAPPER") != nullptr ||
-        std::system("strace -V > /dev/null 2>&1") != 0) {
+    if (traced({}).empty()) {
         GTEST_SKIP() << "strace is missing, or the program runs under a wrapper";
     }
     // SIGQUIT would leave a core file behind.
@@ -217,7 +200,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
         {"a.pal", palette}, {"b.pal", palette}, {"sub/c.pal", palette}, {"sub/d.pal", palette}};
     const std::map<std::string, std::string> before = {{"b.pal.c", old_listing},
                                                        {"sub/c.pal.c", old_listing}};
-    const bool acl = std::system("setfacl --version > /dev/null 2>&1") == 0;
+    const bool acl = installed("setfacl");
     const auto lay_out = [&] {
         for (const auto& entry : fs::directory_iterator(".")) {
             fs::remove_all(entry.path());
@@ -235,32 +218,27 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
             ASSERT_EQ(std::system("setfacl -m u:daemon:r b.pal.c"), 0);
         }
     };
-    // LeakSanitizer cannot check a process that is being traced.
-    const std::vector<std::string> strace = {"strace", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0"};
-    const auto traced = [&](std::vector<std::string> options, bool nohup = false) {
-        options.insert(options.begin(), strace.begin(), strace.end());
-        if (nohup) {
-            options.insert(options.begin(), {"sh", "-c", "trap '' HUP; exec \"$@\"", "nohup"});
-        }
-        return options;
+    // SIGHUP ignored from the start, as nohup leaves it.
+    const auto under_nohup = [](std::vector<std::string> command) {
+        command.insert(command.begin(), {"sh", "-c", "trap '' HUP; exec \"$@\"", "nohup"});
+        return command;
     };
     lay_out();
     const std::string access_before = access_of("b.pal.c");
     const auto clean = huemill(args, traced({"-o", "../trace"}));
     ASSERT_EQ(clean.status, 0) << clean.err;
-    const std::string clean_trace = read_file("../trace");
+    const std::vector<TraceLine> clean_trace = read_trace("../trace");
     const auto calls = file_calls(clean_trace);
     ASSERT_GE(calls.size(), 4U * 8);
     EXPECT_EQ(handler_installed(clean_trace), "");
     // Each temporary file is made only where no file has its name, and not
     // through a link there.
     int creates = 0;
-    std::istringstream clean_lines(clean_trace);
-    for (std::string line; std::getline(clean_lines, line);) {
-        if (creates_file(line) && line.find(".huemill-") != std::string::npos) {
+    for (const TraceLine& line : clean_trace) {
+        if (line.creates_file() && line.path().find(".huemill-") != std::string::npos) {
             ++creates;
-            EXPECT_NE(line.find("O_EXCL"), std::string::npos) << line;
-            EXPECT_NE(line.find("O_NOFOLLOW"), std::string::npos) << line;
+            EXPECT_NE(line.text.find("O_EXCL"), std::string::npos) << line.text;
+            EXPECT_NE(line.text.find("O_NOFOLLOW"), std::string::npos) << line.text;
         }
     }
     EXPECT_EQ(creates, 4);
@@ -288,24 +266,23 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
             // took another number of calls than the clean run's, the fault
             // lands on another call, and the run is made again.
             RunResult run;
-            std::string trace;
+            std::vector<TraceLine> trace;
             Landing at;
             for (int attempt = 0; attempt < 3 && at.from_start != listed.from_start; ++attempt) {
                 lay_out();
-                run = huemill(args, traced({"-o", "../trace", "-e",
-                                            "trace=" + call +
-                                                ",openat,rename,renameat,renameat2,unlink,"
-                                                "unlinkat,rt_sigprocmask",
-                                            "-e",
-                                            "inject=" + call + ":" + injected +
-                                                ":when=" + std::to_string(listed.count)},
-                                           fault.ignored_at_start));
-                trace = read_file("../trace");
+                const std::vector<std::string> strace = traced(
+                    {"-o", "../trace", "-e",
+                     "trace=" + call +
+                         ",openat,rename,renameat,renameat2,unlink,unlinkat,rt_sigprocmask",
+                     "-e",
+                     "inject=" + call + ":" + injected + ":when=" + std::to_string(listed.count)});
+                run = huemill(args, fault.ignored_at_start ? under_nohup(strace) : strace);
+                trace = read_trace("../trace");
                 at = landing(trace, call, listed.count);
             }
             ASSERT_EQ(at.from_start, listed.from_start)
                 << where << ": landed on another call; its trace:\n"
-                << trace;
+                << read_file("../trace");
             for (const auto& [name, bytes] : inputs) {
                 EXPECT_EQ(read_file(name), bytes) << where << ": input " << name;
             }
@@ -346,7 +323,8 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
                 // Ended by that very signal, once the listing in progress is
                 // complete or gone.
                 EXPECT_EQ(run.status, 128 + fault.signal) << where << ": " << run.err;
-                EXPECT_EQ(complete, at.renamed_when_free) << where << "; its trace:\n" << trace;
+                EXPECT_EQ(complete, at.renamed_when_free) << where << "; its trace:\n"
+                                                          << read_file("../trace");
                 EXPECT_EQ(at.after_free, "") << where << ": went on after it could end";
                 EXPECT_EQ(run.err, "") << where;
                 continue;
