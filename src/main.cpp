@@ -69,8 +69,9 @@ void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette)
     say(name, "warning: " + warning);
 }
 
-// The listings the run has made, each with the input it was made from.
-using ListingsMade = std::map<std::string, std::string>;
+// The listings the run has made, each with the input it was made from
+// (an argument, which lasts for the run).
+using ListingsMade = std::map<std::string, const char*>;
 
 // Warns on standard error, in one line, that input's listing, name,
 // replaced one that the run had made from another input (or the same one

@@ -257,15 +257,13 @@ int may_write_old_listing(const Listing& listing) {
                                                                                   : failure_errno();
 }
 
-// Whether the current folder has a default ACL, which every new file there
-// inherits: 1 or 0, or -1 with the error in error.
-int folder_gives_acl(int& error) {
+// Sets gives to whether the current folder has a default ACL, which every
+// new file there inherits. Returns 0 or the error.
+int look_for_default_acl(bool& gives) {
     errno = 0;
-    if (getxattr(".", default_acl_attribute, nullptr, 0) >= 0) {
-        return 1;
-    }
-    error = failure_errno();
-    return error == ENODATA || unsupported(error) ? 0 : -1;
+    gives = getxattr(".", default_acl_attribute, nullptr, 0) >= 0;
+    const int error = gives ? 0 : failure_errno();
+    return error == ENODATA || unsupported(error) ? 0 : error;
 }
 
 }  // namespace
@@ -273,7 +271,6 @@ int folder_gives_acl(int& error) {
 int look_at_old_listing(Listing& listing) {
     OldListing& old = listing.old;
     old.acl.clear();
-    old.narrowed_acl.clear();
     old.user_attributes.clear();
     if (const int error = may_write_old_listing(listing)) {
         return error;
@@ -286,8 +283,6 @@ int look_at_old_listing(Listing& listing) {
             return error;
         }
     }
-    old.narrowed_acl = old.acl;
-    narrow_acl(old.narrowed_acl);
     read_user_attributes(listing, old.attribute_names);
     return 0;
 }
@@ -310,15 +305,12 @@ Creation creation_for(const Listing& listing) {
     const bool group_kept =
         ((folder.st_mode & S_ISGID) != 0 || folder.st_gid == effective_group()) &&
         folder.st_gid == old.st_gid;
-    const int gives_acl = folder_gives_acl(creation.error);
-    if (gives_acl < 0) {
+    if ((creation.error = look_for_default_acl(creation.inherits_acl)) != 0) {
         return creation;
     }
-    creation.error = 0;
-    creation.made_private =
-        !listing.old.acl.empty() || gives_acl == 1 || !group_kept || old.st_uid != effective_user();
+    creation.made_private = !listing.old.acl.empty() || creation.inherits_acl || !group_kept ||
+                            old.st_uid != effective_user();
     creation.mode = creation.made_private ? private_mode : old.st_mode & 0777U;
-    creation.inherits_acl = gives_acl == 1;
     return creation;
 }
 
@@ -339,9 +331,10 @@ int copy_metadata(Listing& listing) {
     if (const int error = keep_owner_and_group(listing, group_kept)) {
         return error;
     }
-    const std::string& acl = group_kept ? listing.old.acl : listing.old.narrowed_acl;
+    std::string& acl = listing.old.acl;
     if (!group_kept) {
         narrow_bits(mode);
+        narrow_acl(acl);  // in place: allocates nothing
     }
     copy_user_attributes(listing);
     // Last, what opens the file to others: the ACL, which sets the bits

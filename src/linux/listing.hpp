@@ -36,7 +36,6 @@ struct OldListing {
     struct stat status {};
     std::string attribute_names;  // its extended attributes', each ending in NUL
     std::string acl;              // its access ACL as stored, or empty for none
-    std::string narrowed_acl;     // the same, for a group that cannot be kept
     // Its user.* attributes, each as its name, a NUL, its value's size (a
     // std::size_t as the host stores it) and its value.
     std::string user_attributes;

@@ -125,14 +125,14 @@ DWORD rename_temporary(Listing& listing) {
 // read for it, so that replacing it would lose the palette: named as the
 // palette was, or its only name.
 bool is_the_input(const Listing& listing, const std::string& name) {
+    if (!listing.input_known) {
+        return false;
+    }
     const HANDLE standing =
         CreateFileW(listing.target.c_str(), FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (standing == INVALID_HANDLE_VALUE || !listing.input_known) {
-        if (standing != INVALID_HANDLE_VALUE) {
-            CloseHandle(standing);
-        }
+    if (standing == INVALID_HANDLE_VALUE) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info{};
