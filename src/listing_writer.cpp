@@ -104,7 +104,7 @@ void listing_name(std::string_view argument, std::string& listing) {
     // A leading dot belongs to the name (".hidden.pal" has stem ".hidden").
     const std::size_t stem_end = argument.find('.', name_start + 1);
     listing.assign(argument.substr(0, stem_end));
-    listing.append(".pal.c");
+    listing.append(listing_suffix);
 }
 
 std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text) {

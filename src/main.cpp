@@ -69,15 +69,18 @@ void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette)
     say(name, "warning: " + warning);
 }
 
-// The listings the run has made, each with the input it was made from
-// (an argument, which lasts for the run).
-using ListingsMade = std::map<std::string, const char*>;
+// The listings the run has made, each with the input it was made from.
+// A listing is known by the part of its name that its input's argument
+// holds (all but listing_suffix): both are arguments, which last for the
+// run, so nothing is copied.
+using ListingsMade = std::map<std::string_view, const char*>;
 
 // Warns on standard error, in one line, that input's listing, name,
 // replaced one that the run had made from another input (or the same one
 // given twice), and notes that it was made from input.
 void warn_if_made_before(const char* input, const std::string& name, ListingsMade& made) {
-    const auto [earlier, first] = made.try_emplace(name, input);
+    const std::string_view kept(input, name.size() - huemill::listing_suffix.size());
+    const auto [earlier, first] = made.try_emplace(kept, input);
     if (!first) {
         std::string warning = "warning: its listing ";
         huemill::append_printable(warning, name);

@@ -30,6 +30,10 @@ using HeaderBlock = std::array<unsigned char, header_size>;
 // The file's bytes from 23 on: byte j of the area is the file's byte 23 + j.
 using RecordArea = std::array<unsigned char, record_area_size>;
 
+// What every listing's name ends in, after the part it keeps of its
+// argument.
+constexpr std::string_view listing_suffix = ".pal.c";
+
 // The digits a listing writes its values in, upper case; messages use
 // them too, for the characters they show escaped.
 constexpr char upper_hex_digits[] = "0123456789ABCDEF";
