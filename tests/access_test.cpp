@@ -46,19 +46,6 @@ std::string temporary_in(const std::string& folder) {
     return "";
 }
 
-// Which call of openat, counted from 1, creates a file, in the trace at
-// path; 0 where none does.
-int creating_openat(const std::string& path) {
-    int count = 0;
-    for (const TraceLine& line : read_trace(path)) {
-        count += line.call == "openat" ? 1 : 0;
-        if (line.creates_file()) {
-            return count;
-        }
-    }
-    return 0;
-}
-
 TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
     if (geteuid() != 0 || !installed("setfacl") || !installed("setpriv")) {
         GTEST_SKIP() << "needs root, setfacl (Debian: acl) and setpriv to set owners and ACLs";
@@ -69,6 +56,9 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
     const Launcher nobody = {"setpriv", "--reuid=65534", "--regid=65534", "--groups=100"};
     const Launcher root_without_chown = {"setpriv", "--bounding-set=-chown"};
     const Launcher root_without_override = {"setpriv", "--bounding-set=-dac_override"};
+    static const Launcher at_calls;
+    static const Launcher proc = through_proc();
+    static const Launcher inside = from_inside();
     struct Case {
         const char* what;
         const char* folder_setup;  // on the folder $d
@@ -85,6 +75,14 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         // Where set, done to $d while the run waits on a palette it reads
         // from a FIFO there, after replacing a listing in $d and before x's.
         const char* midrun = "";
+        // Where set, done to $d while the run is held just before it
+        // creates x's temporary file.
+        const char* at_create = "";
+        // How the run names the old listing's extended attributes: through
+        // the folder's descriptor, where the kernel can; else through /proc
+        // (strace can fail only calls it knows, which the newer ones are
+        // not to the strace of Debian 12); else from inside the folder.
+        const Launcher& way = at_calls;
     };
     const char* daemon = "--reuid=1 --regid=1 --clear-groups";
     const char* in_root_group = "--reuid=1001 --regid=0 --clear-groups";
@@ -132,10 +130,18 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         {"root that may not override access: a read-only listing is kept", "",
          "chown 1001:1001 $f && chmod 444 $f", root_without_override, "", "", 1, EACCES, "", ""},
         {"gone between its status and its attributes: a new listing", "", "chmod 640 $f", root, "",
-         "llistxattr:error=ENOENT", 0, 0, "", "rm $f && touch $f"},
+         "llistxattr:error=ENOENT", 0, 0, "", "rm $f && touch $f", "", "", proc},
         {"its ACL gone between the list and the read: looked at again", "",
          "chmod 640 $f && setfacl -m u:daemon:r $f", root, "", "lgetxattr:error=ENODATA:when=1", 0,
-         0, "", ""},
+         0, "", "", "", "", proc},
+        {"a default ACL given to the folder as the temporary file is created", "", "chmod 640 $f",
+         root, "", "", 0, 0, "", "", "", "setfacl -d -m u::rw,u:daemon:r,g::r,o::- $d"},
+        {"a setgid group given to the folder as the temporary file is created", "", "chmod 640 $f",
+         root, "", "", 0, 0, "", "", "", "chgrp daemon $d && chmod g+s $d"},
+        {"an ACL, named through /proc", "", "chmod 640 $f && setfacl -m u:daemon:r $f", root, "",
+         "", 0, 0, "", "", "", "", proc},
+        {"an ACL, named from inside the folder", "", "chmod 640 $f && setfacl -m u:daemon:r $f",
+         root, "", "", 0, 0, "", "", "", "", inside},
     };
     int number = 0;
     for (const Case& row : cases) {
@@ -171,11 +177,12 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         if (*row.midrun != '\0') {
             args.insert(args.begin(), {folder + "/a.pal", folder + "/f.pal"});
         }
-        // strace, where one is wanted, starts the runner: as root, it can
-        // reach the program wherever the tests were built.
+        // strace, where one is wanted, starts the way and the runner: as
+        // root, it can reach the program wherever the tests were built.
         Launcher strace;
         const auto launcher = [&] {
             Launcher command = strace;
+            command.insert(command.end(), row.way.begin(), row.way.end());
             command.insert(command.end(), row.runner.begin(), row.runner.end());
             return command;
         };
@@ -187,7 +194,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
                     EXPECT_TRUE(shell("d=" + folder + "; " + row.midrun)) << row.what;
                 })) << row.what;
             };
-        } else if (*row.shut_out != '\0' || *row.inject != '\0') {
+        } else if (*row.shut_out != '\0' || *row.inject != '\0' || *row.at_create != '\0') {
             strace = traced({"-o", "../trace", "-e", "trace=openat,llistxattr,lgetxattr"});
             if (strace.empty()) {
                 continue;  // strace is missing, or the program runs under a wrapper
@@ -195,22 +202,34 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         }
         if (*row.inject != '\0') {
             strace.insert(strace.end(), {"-e", std::string("inject=") + row.inject});
-        } else if (*row.shut_out != '\0' && *row.midrun == '\0') {
-            // Held right after the create: who may open the file then keeps
-            // it open, and reads the listing once written.
-            ASSERT_TRUE(may_read(row.shut_out, folder + "/x.pal")) << row.what;
+        } else if (!strace.empty()) {
             const auto clean = huemill(args, launcher());
             ASSERT_EQ(clean.status, 0) << row.what << ": " << clean.err;
-            const int create = creating_openat("../trace");
-            ASSERT_GT(create, 0) << row.what;
+            const std::string create = std::to_string(creating_openat("../trace"));
+            ASSERT_NE(create, "0") << row.what;
             lay_out(folder);
-            strace.insert(strace.end(),
-                          {"-e", "inject=openat:delay_exit=400000:when=" + std::to_string(create)});
-            meanwhile = [&] {
-                const std::string temporary = temporary_in(folder);
-                EXPECT_NE(temporary, "") << row.what;
-                got_in = !temporary.empty() && may_read(row.shut_out, temporary);
-            };
+            if (*row.at_create != '\0') {
+                // Held for 1.5 s as it is about to create the file, and the
+                // folder changed half way: the run has long since looked at
+                // everything it looks at before the create.
+                strace.insert(strace.end(),
+                              {"-e", "inject=openat:delay_enter=1500000:when=" + create});
+                meanwhile = [&] {
+                    usleep(750000);
+                    EXPECT_TRUE(shell("d=" + folder + "; " + row.at_create)) << row.what;
+                };
+            } else {
+                // Held right after the create: who may open the file then
+                // keeps it open, and reads the listing once written.
+                ASSERT_TRUE(may_read(row.shut_out, folder + "/x.pal")) << row.what;
+                strace.insert(strace.end(),
+                              {"-e", "inject=openat:delay_exit=400000:when=" + create});
+                meanwhile = [&] {
+                    const std::string temporary = temporary_in(folder);
+                    EXPECT_NE(temporary, "") << row.what;
+                    got_in = !temporary.empty() && may_read(row.shut_out, temporary);
+                };
+            }
         }
         const auto run = huemill(args, launcher(), meanwhile);
         EXPECT_FALSE(got_in) << row.what << ": the temporary file was open to one shut out";

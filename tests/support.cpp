@@ -205,6 +205,16 @@ bool installed(const std::string& tool) {
 
 bool under_wrapper() { return std::getenv("HUEMILL_TEST_WRAPPER") != nullptr; }
 
+std::vector<std::string> through_proc() { return {HUEMILL_NO_XATTRAT}; }
+
+std::vector<std::string> from_inside() {
+    if (geteuid() != 0) {
+        return {};
+    }
+    return {"unshare", "--mount",         "sh", "-c", "mount -t tmpfs none /proc && exec \"$@\"",
+            "sh",      HUEMILL_NO_XATTRAT};
+}
+
 std::vector<std::string> traced(const std::vector<std::string>& options) {
     if (under_wrapper() || !installed("strace")) {
         return {};
@@ -282,6 +292,17 @@ std::vector<TraceLine> read_trace(const std::string& path) {
         lines.push_back({text, note ? "" : text.substr(0, text.find('('))});
     }
     return lines;
+}
+
+int creating_openat(const std::string& path) {
+    int count = 0;
+    for (const TraceLine& line : read_trace(path)) {
+        count += line.call == "openat" ? 1 : 0;
+        if (line.creates_file()) {
+            return count;
+        }
+    }
+    return 0;
 }
 
 RunResult ScratchFolder::huemill(const std::vector<std::string>& args,

@@ -66,6 +66,13 @@ bool installed(const std::string& tool);
 // Whether the program runs under a wrapper (HUEMILL_TEST_WRAPPER, such as
 // valgrind), which needs descriptors, memory and files of its own.
 bool under_wrapper();
+
+// Launchers (see ScratchFolder::huemill) that make the program name
+// extended attributes as on older systems: through /proc, where the calls
+// Linux 6.13 added fail; from inside a listing's folder, where /proc is
+// hidden too, which only root may do (empty for anyone else).
+std::vector<std::string> through_proc();
+std::vector<std::string> from_inside();
 #endif
 
 #ifdef _WIN32
@@ -101,6 +108,10 @@ struct TraceLine {
 
 // The lines strace wrote into the file at path.
 std::vector<TraceLine> read_trace(const std::string& path);
+
+// Which call of openat, counted from 1, creates a file, in the trace at
+// path; 0 where none does.
+int creating_openat(const std::string& path);
 
 // Waits until a reader opens the FIFO at fifo (huemill, reading it as a
 // palette), then calls meanwhile, writes bytes and closes it. False where

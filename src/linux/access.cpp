@@ -4,18 +4,20 @@
 // (Linux's extended attributes), without ever letting anyone use the
 // replacement whom the old listing shut out.
 //
-// Everything is read before the temporary file exists: the old listing
-// (status, write access, ACL, user.* attributes) once its name is looked
-// at, and its folder (the group and any default ACL a new file gets there)
-// just before the create, for every listing. Where a new file there would
-// get exactly the old listing's owner, group and no ACL, the temporary file
-// is made with the old listing's bits at once; otherwise it is made for its
-// owner alone, and widened last, once its owner, group and ACL are right.
+// The old listing (status, write access, ACL, user.* attributes) is read
+// once its name is looked at, before the temporary file exists. The
+// temporary file of a replaced listing is made for its owner alone, and
+// what the folder gave it (a group, an ACL inherited from a default one)
+// is read from its own descriptor: nothing is predicted from an earlier
+// look at the folder, which may have changed since. Only then is it given
+// the old listing's owner, group, ACL and bits, the ACL or bits last.
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -29,25 +31,9 @@ uid_t effective_user() {
     static const uid_t user = geteuid();
     return user;
 }
-gid_t effective_group() {
-    static const gid_t group = getegid();
-    return group;
-}
-
-// The creation mask, asked once, and only where a listing is replaced.
-mode_t creation_mask() {
-    static const mode_t mask = [] {
-        const mode_t current = umask(0);
-        umask(current);
-        return current;
-    }();
-    return mask;
-}
-
-// The access ACL and a folder's default ACL as the system stores them:
-// copying these bytes copies the ACL, with no library needed.
+// The access ACL as the system stores it: copying these bytes copies the
+// ACL, with no library needed.
 constexpr char acl_attribute[] = "system.posix_acl_access";
-constexpr char default_acl_attribute[] = "system.posix_acl_default";
 
 // What a private temporary file is made with: for its owner alone.
 constexpr mode_t private_mode = 0600;
@@ -77,13 +63,120 @@ int read_sized(Read read, std::string& value, std::size_t at = 0) {
 
 bool unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
 
+// listxattrat and getxattrat, which Linux 6.13 added, by number where the
+// C library has no name for them yet; elsewhere they fail with ENOSYS, as
+// on an older kernel.
+#if !defined(SYS_listxattrat) && \
+    ((defined(__x86_64__) && !defined(__ILP32__)) || defined(__i386__) || defined(__aarch64__))
+#define SYS_getxattrat 464
+#define SYS_listxattrat 465
+#endif
+
+ssize_t list_at(int folder, const char* file, char* names, std::size_t size) {
+#ifdef SYS_listxattrat
+    return syscall(SYS_listxattrat, folder, file, AT_SYMLINK_NOFOLLOW, names, size);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+ssize_t get_at(int folder, const char* file, const char* name, char* value, std::size_t size) {
+#ifdef SYS_getxattrat
+    // The value's place and size go in a structure of the kernel's.
+    struct {
+        std::uint64_t value;
+        std::uint32_t size;
+        std::uint32_t flags;
+    } where{reinterpret_cast<std::uintptr_t>(value),
+            static_cast<std::uint32_t>(std::min<std::size_t>(size, UINT32_MAX)), 0};
+    return syscall(SYS_getxattrat, folder, file, AT_SYMLINK_NOFOLLOW, name, &where, sizeof where);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+// Whether /proc/self/fd/N names folder, the descriptor N, as the way
+// through /proc needs.
+bool proc_names(int folder) {
+    struct stat by_descriptor {
+    }, by_name{};
+    const std::string name = "/proc/self/fd/" + std::to_string(folder);
+    return fstat(folder, &by_descriptor) == 0 && stat(name.c_str(), &by_name) == 0 &&
+           by_descriptor.st_dev == by_name.st_dev && by_descriptor.st_ino == by_name.st_ino;
+}
+
+// The way the old listing's attributes are named (see AttributeWay). A
+// listing in the start folder, the current one, is named by its file name
+// alone, whatever the way.
+AttributeWay way_for(const Listing& listing) {
+    return listing.folder == AT_FDCWD ? AttributeWay::from_inside : listing.run.way;
+}
+
+// The names of the old listing's extended attributes, each ending in NUL,
+// into names: the first time a listing in another folder than the start
+// folder needs them, in the first way that works (see AttributeWay).
+// Returns 0 or the error; a file system without them has none.
+int list_attributes(Listing& listing, std::string& names) {
+    const auto in = [&](auto list) { return read_sized(list, names); };
+    int error = 0;
+    for (bool chosen = false; !chosen;) {
+        chosen = true;
+        switch (way_for(listing)) {
+            case AttributeWay::unknown:
+            case AttributeWay::at_calls:
+                error = in([&](char* buffer, std::size_t size) {
+                    return list_at(listing.folder, listing.file.c_str(), buffer, size);
+                });
+                // An older kernel has no such call, and a container's
+                // filter may refuse one it does not know.
+                if (listing.run.way == AttributeWay::unknown) {
+                    const bool missing = error == ENOSYS || error == EPERM;
+                    listing.run.way = !missing                     ? AttributeWay::at_calls
+                                      : proc_names(listing.folder) ? AttributeWay::proc_fd
+                                                                   : AttributeWay::from_inside;
+                    chosen = !missing;
+                }
+                break;
+            case AttributeWay::proc_fd:
+                listing.attribute_path =
+                    "/proc/self/fd/" + std::to_string(listing.folder) + "/" + listing.file;
+                error = in([&](char* buffer, std::size_t size) {
+                    return llistxattr(listing.attribute_path.c_str(), buffer, size);
+                });
+                break;
+            case AttributeWay::from_inside:
+                if ((error = enter_folder(listing)) == 0) {
+                    error = in([&](char* buffer, std::size_t size) {
+                        return llistxattr(listing.file.c_str(), buffer, size);
+                    });
+                }
+                break;
+        }
+    }
+    if (unsupported(error)) {
+        names.clear();
+        return 0;
+    }
+    return error;
+}
+
 // The value of the old listing's extended attribute name, into value from
-// its byte at on. Returns 0 or the error.
+// its byte at on, named as list_attributes named its list. Returns 0 or
+// the error.
 int read_attribute(const Listing& listing, const char* name, std::string& value,
                    std::size_t at = 0) {
     return read_sized(
         [&](char* buffer, std::size_t size) {
-            return lgetxattr(listing.file.c_str(), name, buffer, size);
+            switch (way_for(listing)) {
+                case AttributeWay::at_calls:
+                    return get_at(listing.folder, listing.file.c_str(), name, buffer, size);
+                case AttributeWay::proc_fd:
+                    return lgetxattr(listing.attribute_path.c_str(), name, buffer, size);
+                default:
+                    return lgetxattr(listing.file.c_str(), name, buffer, size);
+            }
         },
         value, at);
 }
@@ -104,20 +197,6 @@ bool names_include(std::string_view names, std::string_view name) {
         }
     }
     return false;
-}
-
-// The names of the old listing's extended attributes, each ending in NUL,
-// into names. Returns 0 or the error; a file system without them has none.
-int list_attributes(const Listing& listing, std::string& names) {
-    const int error =
-        read_sized([&](char* buffer,
-                       std::size_t size) { return llistxattr(listing.file.c_str(), buffer, size); },
-                   names);
-    if (unsupported(error)) {
-        names.clear();
-        return 0;
-    }
-    return error;
 }
 
 // The tags of an ACL's entries, as stored: a 4-byte header, then 8-byte
@@ -185,8 +264,9 @@ void narrow_acl(std::string& acl) {
 
 // Gives the private temporary file the old listing's owner where root
 // replaces another user's listing (or fails: a listing never changes owner
-// under root), and its group where this user may. Sets group_kept. Returns
-// 0, error_owner_not_kept, or another error.
+// under root), and its group where it got another and this user may give
+// it that one. Sets group_kept. Returns 0, error_owner_not_kept, or another
+// error.
 int keep_owner_and_group(const Listing& listing, bool& group_kept) {
     const struct stat& old = listing.old.status;
     group_kept = true;
@@ -196,7 +276,8 @@ int keep_owner_and_group(const Listing& listing, bool& group_kept) {
         }
         return errno == EPERM ? error_owner_not_kept : failure_errno();
     }
-    if (fchown(listing.descriptor, static_cast<uid_t>(-1), old.st_gid) == 0) {
+    if (listing.given.st_gid == old.st_gid ||
+        fchown(listing.descriptor, static_cast<uid_t>(-1), old.st_gid) == 0) {
         return 0;
     }
     if (errno != EPERM) {
@@ -257,15 +338,6 @@ int may_write_old_listing(const Listing& listing) {
                                                                                   : failure_errno();
 }
 
-// Sets gives to whether the current folder has a default ACL, which every
-// new file there inherits. Returns 0 or the error.
-int look_for_default_acl(bool& gives) {
-    errno = 0;
-    gives = getxattr(".", default_acl_attribute, nullptr, 0) >= 0;
-    const int error = gives ? 0 : failure_errno();
-    return error == ENODATA || unsupported(error) ? 0 : error;
-}
-
 }  // namespace
 
 int look_at_old_listing(Listing& listing) {
@@ -287,68 +359,46 @@ int look_at_old_listing(Listing& listing) {
     return 0;
 }
 
-Creation creation_for(const Listing& listing) {
-    Creation creation;
-    if (!listing.replaces) {
-        return creation;  // what any new file gets
-    }
-    const struct stat& old = listing.old.status;
-    // What a new file gets in the folder: its group (the folder's where the
-    // folder is setgid, or where it is the user's own group, whatever the
-    // file system's rule; else not certain), and any default ACL.
-    struct stat folder {};
-    errno = 0;
-    if (stat(".", &folder) != 0) {
-        creation.error = failure_errno();
-        return creation;
-    }
-    const bool group_kept =
-        ((folder.st_mode & S_ISGID) != 0 || folder.st_gid == effective_group()) &&
-        folder.st_gid == old.st_gid;
-    if ((creation.error = look_for_default_acl(creation.inherits_acl)) != 0) {
-        return creation;
-    }
-    creation.made_private = !listing.old.acl.empty() || creation.inherits_acl || !group_kept ||
-                            old.st_uid != effective_user();
-    creation.mode = creation.made_private ? private_mode : old.st_mode & 0777U;
-    return creation;
-}
+mode_t creation_mode(const Listing& listing) { return listing.replaces ? private_mode : 0666; }
 
 int copy_metadata(Listing& listing) {
     if (!listing.replaces) {
         return 0;  // a new listing gets what any new file gets
     }
-    // The permission bits only: setuid, setgid and sticky do not suit a
-    // listing, which is text.
-    mode_t mode = listing.old.status.st_mode & 0777U;
-    if (!listing.creation.made_private) {
-        // Made with these bits, less what the creation mask took away.
-        copy_user_attributes(listing);
-        const bool narrowed = (mode & ~creation_mask()) != mode;
-        return narrowed && fchmod(listing.descriptor, mode) != 0 ? failure_errno() : 0;
+    errno = 0;
+    if (fstat(listing.descriptor, &listing.given) != 0) {
+        return failure_errno();
     }
     bool group_kept = true;
     if (const int error = keep_owner_and_group(listing, group_kept)) {
         return error;
     }
+    // The permission bits only: setuid, setgid and sticky do not suit a
+    // listing, which is text.
+    mode_t mode = listing.old.status.st_mode & 0777U;
     std::string& acl = listing.old.acl;
     if (!group_kept) {
         narrow_bits(mode);
         narrow_acl(acl);  // in place: allocates nothing
     }
     copy_user_attributes(listing);
-    // Last, what opens the file to others: the ACL, which sets the bits
-    // with it, or the bits, without any ACL the folder gave.
+    // Last, what opens the file to others: the old ACL, which replaces any
+    // the file inherited and sets the bits with it, or the bits, once no
+    // inherited ACL is left to widen them.
     if (!acl.empty()) {
         return fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0
                    ? failure_errno()
                    : 0;
     }
-    const bool inherits_acl = listing.creation.inherits_acl;
-    if (inherits_acl && fremovexattr(listing.descriptor, acl_attribute) != 0 && errno != ENODATA) {
+    errno = 0;
+    const bool inherited = fgetxattr(listing.descriptor, acl_attribute, nullptr, 0) >= 0;
+    if (!inherited && errno != ENODATA && !unsupported(errno)) {
         return failure_errno();
     }
-    const bool as_made = !inherits_acl && mode == (private_mode & ~creation_mask());
+    if (inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
+        return failure_errno();
+    }
+    const bool as_made = !inherited && (listing.given.st_mode & 0777U) == mode;
     return !as_made && fchmod(listing.descriptor, mode) != 0 ? failure_errno() : 0;
 }
 

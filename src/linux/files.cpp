@@ -4,13 +4,13 @@
 //
 // The folder is opened once for the listing (as a descriptor, O_PATH) and
 // every name after that is looked up in it alone: the palette, what stands
-// at the listing's name, the temporary file and the rename. So a folder
-// renamed, or a link to it switched, while the run goes on never sends a
-// listing elsewhere than beside the palette it was made from: GNU fts
-// guards its walk against a swapped folder the same way. Only extended
-// attributes have no such call (before Linux 6.13), so where a listing
-// replaces a file, its folder is made the current one for that listing's
-// length, and the run goes back to the start folder afterwards.
+// at the listing's name, its extended attributes, the temporary file and
+// the rename. So a folder renamed, or a link to it switched, while the run
+// goes on never sends a listing elsewhere than beside the palette it was
+// made from: GNU fts guards its walk against a swapped folder the same
+// way. The current folder stays the start folder, but on a system that
+// can name extended attributes neither through a folder's descriptor nor
+// through /proc (see AttributeWay).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,30 +28,6 @@ void close_folder(Listing& listing) {
     }
 }
 
-// Makes the listing's folder the current one, where it is not the start
-// folder. The start folder is opened first, once, so that the run can go
-// back to it. Where it cannot be, a listing named relative to it fails; one
-// named by an absolute path needs it not, and goes on, and an argument
-// after it that needs the start folder fails then. Returns 0 or the error.
-int enter_folder(Listing& listing) {
-    RunFolder& run = listing.run;
-    if (listing.folder == AT_FDCWD) {
-        return 0;
-    }
-    if (run.start < 0 && !run.start_failed) {
-        run.start = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        run.start_failed = run.start < 0;
-    }
-    if (run.start < 0 && listing.named_from_start) {
-        return error_start_folder;
-    }
-    if (fchdir(listing.folder) != 0) {
-        return failure_errno();
-    }
-    run.away = listing.entered = true;
-    return 0;
-}
-
 // Goes back to the start folder after a listing that entered its own.
 void leave_folder(Listing& listing) {
     RunFolder& run = listing.run;
@@ -59,6 +35,12 @@ void leave_folder(Listing& listing) {
         run.away = false;
     }
     listing.entered = false;
+}
+
+// Whether path depends on the current folder: a relative path, or one
+// through /proc, where /proc/self/cwd is the current folder.
+bool depends_on_current_folder(std::string_view path) {
+    return path.substr(0, 1) != "/" || path.substr(0, 6) == "/proc/";
 }
 
 // Whether the file at the listing's name, of status, is the palette read
@@ -76,6 +58,29 @@ constexpr int looks = 3;
 
 }  // namespace
 
+// The start folder is opened first, once, so that the run can go back to
+// it. Where it cannot be, a listing named relative to it fails; one named
+// by an absolute path needs it not, and goes on, and an argument after it
+// that needs the start folder fails then.
+int enter_folder(Listing& listing) {
+    RunFolder& run = listing.run;
+    if (listing.folder == AT_FDCWD || listing.entered) {
+        return 0;
+    }
+    if (run.start < 0 && !run.start_failed) {
+        run.start = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        run.start_failed = run.start < 0;
+    }
+    if (run.start < 0 && listing.named_from_start) {
+        return error_start_folder;
+    }
+    if (fchdir(listing.folder) != 0) {
+        return failure_errno();
+    }
+    run.away = listing.entered = true;
+    return 0;
+}
+
 ListingHandle new_listing() { return ListingHandle(new Listing()); }
 
 void ListingDeleter::operator()(Listing* listing) const { delete listing; }
@@ -91,7 +96,7 @@ int read_start(Listing& listing, const char* path, unsigned char* bytes, std::si
     close_folder(listing);
     const std::string_view whole(path);
     const std::size_t file_start = file_name_start(whole);
-    listing.named_from_start = whole.substr(0, 1) != "/";
+    listing.named_from_start = depends_on_current_folder(whole);
     if (listing.named_from_start && listing.run.away) {
         return error_start_folder;  // it was left, and cannot be gone back to
     }
@@ -134,7 +139,6 @@ int read_start(Listing& listing, const char* path, unsigned char* bytes, std::si
 int begin_listing(Listing& listing, const std::string& name) {
     listing.file.assign(name, file_name_start(name));
     listing.replaces = false;
-    listing.creation = Creation{};
     int error = 0;
     for (int look = 0; look < looks; ++look) {
         struct stat& status = listing.old.status;
@@ -151,9 +155,6 @@ int begin_listing(Listing& listing, const std::string& name) {
         if (!S_ISREG(status.st_mode)) {
             return 0;  // a link, FIFO, socket or device: the name is simply taken
         }
-        if (!listing.entered && (error = enter_folder(listing)) != 0) {
-            return error;
-        }
         error = look_at_old_listing(listing);
         if (error == ENOENT) {
             return 0;  // gone since its status: a new listing
@@ -168,21 +169,11 @@ int begin_listing(Listing& listing, const std::string& name) {
 
 int create_temporary(Listing& listing, const std::string& file_name) {
     listing.temporary = file_name;
-    // Looked at now, not earlier: what the folder gives a new file may
-    // have changed since the last listing.
-    const Creation creation = creation_for(listing);
-    if (creation.error != 0) {
-        return creation.error;
-    }
     errno = 0;
     listing.descriptor =
         openat(listing.folder, listing.temporary.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, creation.mode);
-    if (listing.descriptor < 0) {
-        return failure_errno();
-    }
-    listing.creation = creation;
-    return 0;
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, creation_mode(listing));
+    return listing.descriptor < 0 ? failure_errno() : 0;
 }
 
 int write_temporary(Listing& listing, const char* bytes, std::size_t size) {

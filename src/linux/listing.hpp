@@ -16,14 +16,22 @@
 
 namespace huemill::platform {
 
-// What the run knows of the current folder, from its first listing to its
-// last. Between listings it is the folder the run started in, so that each
-// argument names what it named when the run began (/proc/self/cwd too). A
-// listing that replaces a file in another folder makes that folder the
-// current one while it is replaced, because extended attributes have no
-// call that takes a folder's descriptor (before Linux 6.13): they are named
-// relative to the current folder.
+// How the old listing's extended attributes are named where it stands in
+// a folder other than the start folder, chosen once for the run, the
+// first time it needs them: through the folder's descriptor, with the
+// calls Linux 6.13 added; else through /proc/self/fd/N, the descriptor's
+// name in /proc; else, where /proc is not there either, from inside the
+// folder, made the current one for that listing's length.
+enum class AttributeWay { unknown, at_calls, proc_fd, from_inside };
+
+// What the run knows of the current folder and of the system, from its
+// first listing to its last. The current folder is the one the run
+// started in, and every argument is taken relative to it, unless the
+// attributes must be named from inside a listing's folder: then the run
+// goes back to the start folder after that listing, and where it cannot,
+// no later argument that depends on the current folder is converted.
 struct RunFolder {
+    AttributeWay way = AttributeWay::unknown;
     int start = -1;             // the start folder, opened the first time the run leaves it
     bool start_failed = false;  // ... or not, where it could not be
     bool away = false;          // the current folder is not the start folder
@@ -41,15 +49,6 @@ struct OldListing {
     std::string user_attributes;
 };
 
-// How the temporary file is created: decided by a look at its folder just
-// before it is.
-struct Creation {
-    int error = 0;              // 0, or why the folder could not be looked at
-    mode_t mode = 0666;         // the mode given to the create
-    bool made_private = false;  // for its owner alone, until copy_metadata widens it
-    bool inherits_acl = false;  // the folder gives it its default ACL
-};
-
 // The run's one listing in progress. RunFolder lives for the run; the rest
 // belongs to one listing, from the read of its palette to end_listing.
 struct Listing {
@@ -59,14 +58,15 @@ struct Listing {
     struct stat input {};           // its palette's status, as read
     std::string folder_name;        // its path's folder part, "" for the start folder
     int folder = AT_FDCWD;          // that folder, opened for it; AT_FDCWD: the start folder
-    bool named_from_start = false;  // its path is relative to the start folder
+    bool named_from_start = false;  // its path depends on the current folder
     bool entered = false;           // its folder was made the current one
     std::string file;               // its file name within its folder
+    std::string attribute_path;     // the old listing's name in /proc, where named so
     std::string temporary;          // the temporary file's name within its folder
     int descriptor = -1;            // the temporary file, while open
+    struct stat given {};           // what the temporary file was given when created
     bool replaces = false;          // a regular file stands at the name, and is replaced:
-    OldListing old;                 // ... what it has,
-    Creation creation;              // ... and how its replacement was created
+    OldListing old;                 // ... what it has
 };
 
 // errno after a failed call, or EIO where the call left it unset, so that a
@@ -77,19 +77,24 @@ inline int failure_errno() { return errno != 0 ? errno : EIO; }
 // takes only part or is interrupted. Returns 0 or the error.
 int write_all(int descriptor, std::string_view bytes);
 
+// files.cpp: makes the listing's folder the current one for the rest of
+// the listing, where it is not the start folder (see RunFolder). Returns 0
+// or the error.
+int enter_folder(Listing& listing);
+
 // access.cpp: whether this user may replace the regular file standing at
-// the listing's name (its status in listing.old), and, in its folder, the
-// current one, all that copy_metadata will need of it. Returns 0; ENOENT where
-// the file is gone, which makes the listing a new one; ENODATA where an
-// attribute it listed was gone when read (look again); or the error that
-// says why not (EACCES: it may not be written).
+// the listing's name (its status in listing.old), and all that
+// copy_metadata will need of it. Returns 0; ENOENT where the file is gone,
+// which makes the listing a new one; ENODATA where an attribute it listed
+// was gone when read (look again); or the error that says why not
+// (EACCES: it may not be written).
 int look_at_old_listing(Listing& listing);
 
-// access.cpp: how to create the temporary file, from a look at the current
-// folder now. A new listing gets what any new file gets. A replaced one
-// gets the old listing's bits where a new file there would get exactly its
-// owner and group and no ACL; otherwise it is private to its owner.
-Creation creation_for(const Listing& listing);
+// access.cpp: the mode to create the temporary file with: what any new
+// file gets for a new listing; for a replaced one, its owner's alone, so
+// that whatever the folder gives it (a group, a default ACL) opens it to
+// no one else until copy_metadata has read what it got and set it right.
+mode_t creation_mode(const Listing& listing);
 
 }  // namespace huemill::platform
 

@@ -1,0 +1,59 @@
+// Runs a command as on Linux before 6.13, where listxattrat and getxattrat
+// do not exist: a seccomp filter makes both fail with ENOSYS, for the
+// command and everything it starts. strace cannot fail calls it has no name
+// for, so the tests use this to take huemill's other ways of naming
+// extended attributes.
+// Usage: no_xattrat COMMAND [ARGUMENT...]
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+
+namespace {
+
+#if defined(__x86_64__)
+constexpr unsigned this_arch = AUDIT_ARCH_X86_64;
+#elif defined(__i386__)
+constexpr unsigned this_arch = AUDIT_ARCH_I386;
+#elif defined(__aarch64__)
+constexpr unsigned this_arch = AUDIT_ARCH_AARCH64;
+#endif
+
+// The calls' numbers, the same on every architecture above.
+constexpr unsigned getxattrat = 464;
+constexpr unsigned listxattrat = 465;
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: no_xattrat COMMAND [ARGUMENT...]\n");
+        return 2;
+    }
+    sock_filter filter[] = {
+        // Calls of another architecture's numbering pass.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, this_arch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, getxattrat, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, listxattrat, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+    };
+    const sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
+                                filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        std::perror("no_xattrat: seccomp");
+        return 127;
+    }
+    execvp(argv[1], argv + 1);
+    std::perror("no_xattrat: exec");
+    return 127;
+}
