@@ -3,11 +3,13 @@
 // hook of platform.hpp.
 #include "listing_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <new>
 
+#include "palette.hpp"
 #include "platform.hpp"
 
 namespace huemill {
@@ -27,6 +29,14 @@ constexpr std::size_t shortest_temporary_name =
     1 + temporary_infix.size() + unique_size + temporary_extension.size();
 
 bool is_utf8_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 // Six characters that no other temporary file of this run has had, and that
 // another process is unlikely to pick: drawn from a generator seeded with
@@ -72,13 +82,16 @@ int create_unique_temporary(platform::Listing& listing, std::string_view listing
 }
 
 // Makes name hold the size bytes at text, through a temporary file, and
-// sets outcome to what came of it. Nothing from the create to the rename
-// or removal allocates memory, so running out of it can never leave the
-// temporary file behind: whatever that needs is made before.
+// sets outcome to what came of it. Nothing from the first create to the
+// rename or removal allocates memory, so running out of it can never leave
+// a temporary file behind unnamed: whatever that needs is made before.
 void write_listing(platform::Listing& listing, const std::string& name, const char* text,
                    std::size_t size, ListingOutcome& outcome) {
-    const std::size_t file_start = platform::file_name_start(name);
+    const std::size_t file_start = file_name_start(name);
     std::string temporary;
+    // Room for the name of a temporary file that could not be removed.
+    outcome.left_behind.reserve(name.size() + temporary_infix.size() + unique_size +
+                                temporary_extension.size());
     outcome.error =
         create_unique_temporary(listing, std::string_view(name).substr(file_start), temporary);
     if (outcome.error != 0) {
@@ -88,7 +101,7 @@ void write_listing(platform::Listing& listing, const std::string& name, const ch
             outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
         return;
     }
-    outcome.error = platform::copy_metadata(listing);
+    outcome.error = platform::copy_metadata(listing, outcome.made);
     if (outcome.error == 0) {
         outcome.error = platform::write_temporary(listing, text, size);
     }
@@ -96,7 +109,10 @@ void write_listing(platform::Listing& listing, const std::string& name, const ch
         outcome.error = platform::commit(listing);
     }
     if (outcome.error != 0 && platform::discard(listing) != 0) {
-        outcome.left_behind = name.substr(0, file_start) + temporary;
+        outcome.left_behind.assign(name, 0, file_start).append(temporary);
+    }
+    if (outcome.error != 0) {
+        outcome.made = platform::FileIdentity();
     }
 }
 
@@ -129,30 +145,37 @@ std::string temporary_file_name(std::string_view listing_file, std::string_view 
     return temporary;
 }
 
+bool replaces_its_palette(const platform::Folder& folder, const NamedFile& palette,
+                          const NamedFile& listing) {
+    const auto alike = [](std::string_view a, std::string_view b) {
+        return platform::names_ignore_case ? equal_ignoring_case(a, b) : a == b;
+    };
+    if (platform::same_file(palette.identity, listing.identity)) {
+        return palette.identity.links <= 1 || alike(palette.file_name, listing.file_name);
+    }
+    return listing.identity.known && !platform::names_ignore_case &&
+           palette.file_name != listing.file_name &&
+           equal_ignoring_case(palette.file_name, listing.file_name) &&
+           !(platform::holds_as_spelled(folder, listing.file_name) &&
+             platform::holds_as_spelled(folder, palette.file_name));
+}
+
 ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
                                const char* text, std::size_t size) {
     ListingOutcome outcome;
-    bool held = false;
+    // From just before the temporary file exists until just after it is
+    // renamed or removed, nothing from outside ends the run: it waits for
+    // the listing to be complete, or gone.
+    platform::hold_interruptions();
     try {
-        outcome.error = platform::begin_listing(listing, name);
-        if (outcome.error == 0) {
-            // From just before the temporary file exists until just after
-            // it is renamed or removed, nothing from outside ends the run:
-            // it waits for the listing to be complete, or gone.
-            platform::hold_interruptions();
-            held = true;
-            write_listing(listing, name, text, size, outcome);
-        }
+        write_listing(listing, name, text, size, outcome);
     } catch (const std::bad_alloc&) {
-        // Only ever before the temporary file exists (see write_listing):
-        // there is nothing to remove.
+        // Only ever before a temporary file exists: each attempt's name is
+        // made before it is created, and what comes after needs no memory.
         outcome = ListingOutcome();
         outcome.error = ENOMEM;
     }
-    if (held) {
-        platform::allow_interruptions();
-    }
-    platform::end_listing(listing);
+    platform::allow_interruptions();
     return outcome;
 }
 

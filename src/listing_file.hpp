@@ -18,16 +18,34 @@ struct ListingOutcome {
     int error = 0;                // 0, or the failure
     bool folder_refused = false;  // the failure: the folder refused a new file
     std::string left_behind;      // a temporary file that could not be removed
+    platform::FileIdentity made;  // the listing's identity, where it was made
 };
 
-// Makes name hold exactly the size bytes at text. What stands at name is
-// replaced, never written through: a symbolic or hard link, a FIFO or a
-// device there is replaced by the listing, and what it led to is left alone.
-// A regular file there keeps what decides who may use it, and is not
-// replaced where this user may not write to it; a folder is not replaced
-// either. On failure name holds what it held before, and no temporary file
-// remains unless left_behind names it. listing is the run's one listing in
-// progress, set up anew for name.
+// A file as it was named, and what it was then.
+struct NamedFile {
+    std::string_view file_name;  // its name within its folder
+    platform::FileIdentity identity;
+};
+
+// Whether replacing listing, what stands at a listing's name in folder,
+// would lose palette, the palette read there that it is made from: it is
+// that file by its only name, or by the name the palette was read by.
+// (A hard link of the palette's under the listing's name is replaced like
+// any other: the palette keeps its own name.) Where the names differ only
+// in case, on a file system that gives each spelling its own number (FAT
+// through FUSE, CIFS without server inode numbers), it is the palette
+// unless the folder holds both names spelled as they are.
+bool replaces_its_palette(const platform::Folder& folder, const NamedFile& palette,
+                          const NamedFile& listing);
+
+// Makes the listing named name, begun and looked at with platform::
+// begin_listing and look_to_replace, hold exactly the size bytes at text.
+// What stands at name is replaced, never written through: a symbolic or
+// hard link, a FIFO or a device there is replaced by the listing, and what
+// it led to is left alone. A regular file there keeps what decides who may
+// use it. On failure name holds what it held before, and no temporary file
+// remains unless left_behind names it. Nothing it does from the create of
+// the temporary file to its rename or removal allocates memory.
 ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
                                const char* text, std::size_t size);
 

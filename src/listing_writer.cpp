@@ -99,8 +99,18 @@ char* put_hex(char* out, std::uint64_t digits, std::uint32_t value) {
 
 }  // namespace
 
+std::size_t file_name_start(std::string_view path) {
+    constexpr bool windows = platform::backslash_separates_folders;
+    // npos + 1 is 0: a path without a separator is all file name.
+    const std::size_t after_separator = path.find_last_of(windows ? "/\\" : "/") + 1;
+    // "C:sky.pal" is sky.pal in drive C's current folder.
+    const bool drive = windows && path.size() >= 2 && path[1] == ':' &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return std::max<std::size_t>(after_separator, drive ? 2 : 0);
+}
+
 void listing_name(std::string_view argument, std::string& listing) {
-    const std::size_t name_start = platform::file_name_start(argument);
+    const std::size_t name_start = file_name_start(argument);
     // A leading dot belongs to the name (".hidden.pal" has stem ".hidden").
     const std::size_t stem_end = argument.find('.', name_start + 1);
     listing.assign(argument.substr(0, stem_end));

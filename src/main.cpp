@@ -1,10 +1,14 @@
 // huemill: turns each palette file named on the command line into a listing
 // beside it, in order, and stops at the first file it cannot convert.
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <map>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "listing_file.hpp"
 #include "message.hpp"
@@ -13,7 +17,8 @@
 
 namespace {
 
-using huemill::platform::Stream;
+namespace platform = huemill::platform;
+using platform::Stream;
 
 constexpr int exit_converted = 0;
 constexpr int exit_failed = 1;
@@ -27,19 +32,25 @@ constexpr char double_clicked_text[] =
     "huemill is a command-line program: run it from Command Prompt or PowerShell,\n"
     "with the names of palette files. Press a key to close this window.\n";
 
-// Writes "huemill: NAME: " and then text, which ends the line, on
-// standard error, with name shown as a message may show it.
-void say(const std::string& name, const std::string& text) {
-    std::string line = "huemill: ";
-    huemill::append_printable(line, name);
-    line.append(": ").append(text).append("\n");
-    huemill::platform::write_text(Stream::error, line);
+// Appends to lines "huemill: NAME: ", then text and a line end, with name
+// shown as a message may show it.
+void append_line(std::string& lines, std::string_view name, std::string_view text) {
+    lines.append("huemill: ");
+    huemill::append_printable(lines, name);
+    lines.append(": ").append(text).append("\n");
+}
+
+// Writes one such line on standard error.
+void say(std::string_view name, std::string_view text) {
+    std::string line;
+    append_line(line, name, text);
+    platform::write_text(Stream::error, line);
 }
 
 // Reports on standard error, in one line, that name failed with error, and
 // why in detail where there is more to say.
-void report(const std::string& name, int error, const std::string& detail = "") {
-    std::string reason = huemill::platform::describe(error);
+void report(std::string_view name, int error, std::string_view detail = "") {
+    std::string reason = huemill::describe(error);
     if (!detail.empty()) {
         reason.append(" (");
         huemill::append_printable(reason, detail);
@@ -48,9 +59,10 @@ void report(const std::string& name, int error, const std::string& detail = "") 
     say(name, reason);
 }
 
-// Warns on standard error, in one line, that what was read from name is
+// Appends to warnings the line that warns that what was read from name is
 // not a whole palette, where it is not: the listing is made all the same.
-void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette) {
+void warn_if_not_a_palette(std::string& warnings, const char* name,
+                           const huemill::ReadResult& palette) {
     std::string warning;
     if (palette.is_listing) {
         warning = "it is itself a listing, read as a palette";
@@ -66,38 +78,107 @@ void warn_if_not_a_palette(const char* name, const huemill::ReadResult& palette)
     } else {
         return;
     }
-    say(name, "warning: " + warning);
+    append_line(warnings, name, "warning: " + warning);
 }
 
-// The listings the run has made, each with the input it was made from.
-// A listing is known by the part of its name that its input's argument
-// holds (all but listing_suffix): both are arguments, which last for the
-// run, so nothing is copied.
-using ListingsMade = std::map<std::string_view, const char*>;
+// The listings the run has made, each known by its file's identity (so
+// however its argument named it), with the input it was made from, which
+// lasts for the run as every argument does.
+using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
+using ListingsMade = std::map<IdentityKey, const char*>;
 
-// Warns on standard error, in one line, that input's listing, name,
-// replaced one that the run had made from another input (or the same one
-// given twice), and notes that it was made from input.
-void warn_if_made_before(const char* input, const std::string& name, ListingsMade& made) {
-    const std::string_view kept(input, name.size() - huemill::listing_suffix.size());
-    const auto [earlier, first] = made.try_emplace(kept, input);
-    if (!first) {
-        std::string warning = "warning: its listing ";
-        huemill::append_printable(warning, name);
-        warning.append(" replaces the one made from ");
-        huemill::append_printable(warning, earlier->second);
-        say(input, warning + " in this run");
-        earlier->second = input;
+IdentityKey key_of(const platform::FileIdentity& identity) {
+    return {identity.device, identity.number};
+}
+
+// What the run notes of the listings it has made: the notes, and one made
+// beforehand, so that noting a listing once it is made needs no memory.
+struct Notes {
+    ListingsMade made;
+    ListingsMade::node_type spare;
+};
+
+// Makes sure notes has a note to spare.
+void prepare_note(Notes& notes) {
+    if (notes.spare.empty()) {
+        ListingsMade one;
+        one.emplace(IdentityKey(), nullptr);
+        notes.spare = one.extract(one.begin());
     }
+}
+
+// Notes that input's listing, of identity made, replaced the earlier one
+// (where earlier is not made.end()). Allocates nothing.
+void note_made(Notes& notes, const platform::FileIdentity& made, const char* input,
+               ListingsMade::iterator earlier) {
+    if (earlier != notes.made.end()) {
+        notes.made.erase(earlier);  // replaced: that file is gone
+    }
+    if (!made.known) {
+        return;
+    }
+    notes.spare.key() = key_of(made);
+    notes.spare.mapped() = input;
+    auto noted = notes.made.insert(std::move(notes.spare));
+    if (!noted.inserted) {
+        noted.position->second = input;
+        notes.spare = std::move(noted.node);
+    }
+}
+
+// The run's later arguments by their file names, to find which ones a
+// listing would replace; empty for a run of one file.
+using InputsByName = std::vector<std::pair<std::string_view, int>>;
+
+bool name_before(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&](char x, char y) { return lower(x) < lower(y); });
+}
+
+InputsByName inputs_by_name(int argc, char** arguments) {
+    InputsByName inputs;
+    if (argc > 2) {
+        inputs.reserve(static_cast<std::size_t>(argc - 1));
+        for (int i = 1; i < argc; ++i) {
+            const std::string_view argument(arguments[i]);
+            inputs.emplace_back(argument.substr(huemill::file_name_start(argument)), i);
+        }
+        std::stable_sort(inputs.begin(), inputs.end(), [](const auto& a, const auto& b) {
+            return name_before(a.first, b.first);
+        });
+    }
+    return inputs;
+}
+
+// The first argument after index that names standing, what stands at a
+// listing's name file_name, so that replacing it would lose that input
+// before its turn; nullptr where none does. Only arguments whose file name
+// is file_name, but for case, are looked at.
+const char* later_input_at(platform::Run& run, char** arguments, const InputsByName& inputs,
+                           int index, std::string_view file_name,
+                           const platform::FileIdentity& standing) {
+    const auto [first, last] = std::equal_range(
+        inputs.begin(), inputs.end(), std::make_pair(file_name, 0),
+        [](const auto& a, const auto& b) { return name_before(a.first, b.first); });
+    for (auto input = first; input != last; ++input) {
+        if (input->second > index &&
+            platform::same_file(platform::identity_of(run, arguments[input->second]), standing)) {
+            return arguments[input->second];
+        }
+    }
+    return nullptr;
 }
 
 // Reports why the listing name could not be replaced.
 int listing_failed(const std::string& name, const huemill::ListingOutcome& outcome) {
     std::string detail;
     if (outcome.folder_refused) {
-        const std::string folder = name.substr(0, huemill::platform::file_name_start(name));
+        const std::string folder = name.substr(0, huemill::file_name_start(name));
         detail = "cannot create a file in " + (folder.empty() ? "the current folder" : folder);
-    } else if (outcome.error == huemill::platform::error_owner_not_kept) {
+    } else if (outcome.error == platform::error_owner_not_kept) {
         detail = "cannot keep its owner";
     } else if (!outcome.left_behind.empty()) {
         detail = outcome.left_behind + " is left";
@@ -106,13 +187,19 @@ int listing_failed(const std::string& name, const huemill::ListingOutcome& outco
     return exit_failed;
 }
 
-// Reports that memory ran out while name was converted, even where the
-// message itself finds none: then without the name.
-int out_of_memory(const std::string& name) {
+// Reports that memory ran out while name (nullptr: no file) was converted,
+// even where the message itself finds none: then without the name.
+int out_of_memory(const char* name) {
     try {
-        report(name, ENOMEM);
+        if (name != nullptr) {
+            report(name, ENOMEM);
+            return exit_failed;
+        }
     } catch (const std::bad_alloc&) {
-        huemill::platform::write_text(Stream::error, "huemill: Cannot allocate memory\n");
+    }
+    try {
+        platform::write_text(Stream::error, "huemill: Cannot allocate memory\n");
+    } catch (const std::bad_alloc&) {
     }
     return exit_failed;
 }
@@ -121,7 +208,7 @@ int out_of_memory(const std::string& name) {
 // standard output would not take it; a reader that went away (a closed
 // pipe) is no news.
 int answer(const char* text, int status) {
-    const int error = huemill::platform::write_text(Stream::output, text);
+    const int error = platform::write_text(Stream::output, text);
     if (error != 0 && error != EPIPE) {
         report("standard output", error);
     }
@@ -131,9 +218,9 @@ int answer(const char* text, int status) {
 // Writes the usage text, where no file was named.
 int usage() {
     answer(usage_text, exit_usage);
-    if (huemill::platform::console_closes_with_the_run()) {
-        huemill::platform::write_text(Stream::output, double_clicked_text);
-        huemill::platform::wait_for_a_key();
+    if (platform::console_closes_with_the_run()) {
+        platform::write_text(Stream::output, double_clicked_text);
+        platform::wait_for_a_key();
     }
     return exit_usage;
 }
@@ -144,50 +231,115 @@ struct Buffers {
     huemill::RecordArea records;
     huemill::ListingText text;
     std::string listing_name;
+    std::string warnings;  // the lines to write once the listing is made or failed
 };
 
-// Converts the palette named input into its listing, through the run's
-// buffers and listing in progress, and says what needs saying. Returns
+// Says that input is not converted, as its listing would replace the
+// palette it names, by that name or as the argument replaced.
+int refuse(const char* input, const std::string& name, const char* replaced) {
+    std::string refusal = "its listing ";
+    if (name != input) {
+        huemill::append_printable(refusal, name);
+        refusal.append(" ");
+    }
+    refusal.append("would replace ");
+    if (replaced == input) {
+        refusal.append("it");
+    } else {
+        huemill::append_printable(refusal, replaced);
+        refusal.append(", given later as a palette");
+    }
+    say(input, refusal + ": not converted");
+    return exit_failed;
+}
+
+// Converts the palette that arguments[index] names into its listing,
+// through the run's buffers, and says what needs saying. Returns
 // exit_converted, or exit_failed once it has said why.
-int convert(const char* input, Buffers& buffers, huemill::platform::Listing& listing,
-            ListingsMade& made) {
-    const huemill::ReadResult palette =
-        huemill::read_palette(listing, input, buffers.header, buffers.records);
+int convert(platform::Run& run, char** arguments, int index, const InputsByName& inputs,
+            Buffers& buffers, Notes& notes) {
+    const char* input = arguments[index];
+    const std::string_view path(input);
+    const std::size_t file_start = huemill::file_name_start(path);
+    // A path that ends in a separator names the folder itself.
+    const char* file = file_start > 0 && file_start == path.size() ? "." : input + file_start;
+    platform::FolderHandle folder;
+    huemill::ReadResult palette;
+    palette.error = platform::open_folder(run, path.substr(0, file_start), folder);
+    if (palette.error == 0) {
+        palette = huemill::read_palette(*folder, file, buffers.header, buffers.records);
+    }
     if (palette.error != 0) {
         report(input, palette.error);
         return exit_failed;
     }
     std::string& name = buffers.listing_name;
-    huemill::listing_name(input, name);
+    huemill::listing_name(path, name);
+    const std::string listing_file = name.substr(file_start);
     const std::size_t size =
         huemill::format_listing(palette.entry_count, buffers.records, buffers.text);
-    const huemill::ListingOutcome outcome =
-        huemill::replace_listing(listing, name, buffers.text.data(), size);
-    if (outcome.error == huemill::platform::error_listing_is_input) {
-        std::string refusal = "its listing ";
-        if (name != input) {
-            huemill::append_printable(refusal, name);
-            refusal.append(" ");
+
+    platform::ListingHandle listing;
+    platform::Standing standing = platform::Standing::nothing;
+    platform::FileIdentity standing_identity;
+    huemill::ListingOutcome outcome;
+    outcome.error =
+        platform::begin_listing(run, *folder, listing_file, listing, standing, standing_identity);
+    if (outcome.error == 0 && standing != platform::Standing::nothing) {
+        if (huemill::replaces_its_palette(*folder, {file, palette.identity},
+                                          {listing_file, standing_identity})) {
+            return refuse(input, name, input);
         }
-        say(input, refusal + "would replace it: not converted");
-        return exit_failed;
+        if (const char* later =
+                later_input_at(run, arguments, inputs, index, listing_file, standing_identity)) {
+            return refuse(input, name, later);
+        }
     }
-    warn_if_not_a_palette(input, palette);
-    if (outcome.error != 0) {
-        return listing_failed(name, outcome);
+    if (outcome.error == 0 && standing == platform::Standing::folder) {
+        outcome.error = EISDIR;
     }
-    warn_if_made_before(input, name, made);
-    return exit_converted;
+    if (outcome.error == 0 && standing == platform::Standing::file) {
+        outcome.error = platform::look_to_replace(*listing);
+    }
+    // What is said of a listing, and the note of it, are made before the
+    // listing is: once it is, nothing can fail that would call it failed.
+    std::string& warnings = buffers.warnings;
+    warnings.clear();
+    warn_if_not_a_palette(warnings, input, palette);
+    auto earlier = notes.made.end();
+    if (standing != platform::Standing::nothing) {
+        earlier = notes.made.find(key_of(standing_identity));
+    }
+    if (earlier != notes.made.end()) {
+        std::string warning = "warning: its listing ";
+        huemill::append_printable(warning, name);
+        warning.append(" replaces the one made from ");
+        huemill::append_printable(warning, earlier->second);
+        append_line(warnings, input, warning + " in this run");
+    }
+    prepare_note(notes);
+    if (outcome.error == 0) {
+        outcome = huemill::replace_listing(*listing, name, buffers.text.data(), size);
+    }
+    if (outcome.error == 0) {
+        note_made(notes, outcome.made, input, earlier);
+    }
+    try {
+        platform::write_text(Stream::error, warnings);
+    } catch (const std::bad_alloc&) {
+        // Only the warnings are lost: the listing is what it is.
+    }
+    return outcome.error == 0 ? exit_converted : listing_failed(name, outcome);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    huemill::platform::prepare_process();
+// The run: answers --help and --version, and converts every file named,
+// in order, to the first that fails. Sets current to the argument being
+// converted.
+int run(int argc, char* argv[], const char*& current) {
     if (argc < 2) {
         return usage();
     }
-    char** arguments = huemill::platform::utf8_arguments(argc, argv);
+    char** arguments = platform::utf8_arguments(argc, argv);
     // Alone, these are what every command-line tool answers; anywhere
     // else, and as ./--help, they name files.
     if (argc == 2 && std::string_view(arguments[1]) == "--help") {
@@ -198,16 +350,26 @@ int main(int argc, char* argv[]) {
     }
     // In static storage, so that the stack holds only small things.
     static Buffers buffers;
-    const huemill::platform::ListingHandle listing = huemill::platform::new_listing();
-    ListingsMade made;
+    const platform::RunHandle run = platform::start_run();
+    const InputsByName inputs = inputs_by_name(argc, arguments);
+    Notes notes;
     for (int i = 1; i < argc; ++i) {
-        try {
-            if (const int status = convert(arguments[i], buffers, *listing, made)) {
-                return status;
-            }
-        } catch (const std::bad_alloc&) {
-            return out_of_memory(arguments[i]);
+        current = arguments[i];
+        if (const int status = convert(*run, arguments, i, inputs, buffers, notes)) {
+            return status;
         }
     }
     return exit_converted;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    platform::prepare_process();
+    const char* current = nullptr;
+    try {
+        return run(argc, argv, current);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory(current);
+    }
 }

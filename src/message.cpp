@@ -1,5 +1,7 @@
 #include "message.hpp"
 
+#include <cerrno>
+
 #include "palette.hpp"
 #include "platform.hpp"
 
@@ -97,6 +99,19 @@ void append_printable(std::string& line, std::string_view text) {
             line.append(text.substr(0, length));
         }
         text.remove_prefix(length);
+    }
+}
+
+std::string describe(int error) {
+    switch (error) {
+        case platform::error_reserved_device:
+            return "Windows reserves this name for a device";
+        case platform::error_owner_not_kept:
+            return platform::system_words(EPERM);
+        case platform::error_start_folder:
+            return "Cannot open the folder huemill started in";
+        default:
+            return platform::system_words(error);
     }
 }
 

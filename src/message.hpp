@@ -26,6 +26,11 @@ void append_printable(std::string& line, std::string_view text);
 // one so).
 std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates = false);
 
+// error in words, for a message: huemill's own errors (platform.hpp) in
+// words of its own, every other in the system's ("No such file or
+// directory").
+std::string describe(int error);
+
 }  // namespace huemill
 
 #endif

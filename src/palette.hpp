@@ -9,11 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace huemill {
+#include "platform.hpp"
 
-namespace platform {
-struct Listing;  // the run's listing in progress (platform.hpp)
-}
+namespace huemill {
 
 // A palette file: a 23-byte header whose byte 22 is the entry count, then
 // 16-byte records of red, green and blue as little-endian 32-bit values
@@ -52,10 +50,11 @@ using ListingText = std::array<char, listing_capacity + 7>;
 // What reading one palette file gave: error is 0 and the rest says what
 // was read, or error is the failure (see platform.hpp).
 struct ReadResult {
-    int error;
-    unsigned entry_count;  // the header's byte 22
-    std::size_t size;      // the file's length, counted up to 23 + 4096 bytes
-    bool is_listing;       // it begins with a listing's declaration line
+    int error = 0;
+    unsigned entry_count = 0;         // the header's byte 22
+    std::size_t size = 0;             // the file's length, counted up to 23 + 4096 bytes
+    bool is_listing = false;          // it begins with a listing's declaration line
+    platform::FileIdentity identity;  // the file's, as it was read
 };
 
 // How many records the first size bytes of a palette file hold in full:
@@ -94,19 +93,24 @@ inline std::uint32_t record_blue(const RecordArea& records, std::size_t k) {
 unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock& header,
                       RecordArea& records);
 
-// Reads the palette file at path into header and records, which then hold
-// the file's first 23 + 4096 bytes, zero wherever the file ends sooner.
-// Reads sequentially, so pipes and devices work, and never more than those
-// bytes, so a huge file costs what a small one does. On failure header and
-// records are left as they were. The folder it was read in becomes
-// listing's, for its listing (see platform::read_start).
-ReadResult read_palette(platform::Listing& listing, const char* path, HeaderBlock& header,
+// Reads the palette file file_name in folder into header and records,
+// which then hold the file's first 23 + 4096 bytes, zero wherever the file
+// ends sooner. Reads sequentially, so pipes and devices work, and never
+// more than those bytes, so a huge file costs what a small one does. On
+// failure header and records are left as they were.
+ReadResult read_palette(const platform::Folder& folder, const char* file_name, HeaderBlock& header,
                         RecordArea& records);
 
+// Where the file name in path starts, after its folder part: after the last
+// '/', and where a backslash separates folders (Windows) after the last '\'
+// too, or after a drive's "C:" where neither follows it; 0 where path has
+// no folder part. The one rule for splitting a path.
+std::size_t file_name_start(std::string_view path);
+
 // Puts into listing the name of the listing for argument: its folder part
-// (see platform::file_name_start) unchanged, then the file name's stem (up
-// to its first '.' that is not its first character), then ".pal.c".
-// Reuses listing's storage, so a run allocates only when a name grows.
+// (see file_name_start) unchanged, then the file name's stem (up to its
+// first '.' that is not its first character), then ".pal.c". Reuses
+// listing's storage, so a run allocates only when a name grows.
 void listing_name(std::string_view argument, std::string& listing);
 
 // Formats the listing of the first entry_count records (at most 255) into

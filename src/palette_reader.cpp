@@ -18,22 +18,23 @@ unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock&
     return header[entry_count_offset];
 }
 
-ReadResult read_palette(platform::Listing& listing, const char* path, HeaderBlock& header,
+ReadResult read_palette(const platform::Folder& folder, const char* file_name, HeaderBlock& header,
                         RecordArea& records) {
     // Read whole before anything is taken, so a failed read leaves header
     // and records as they were. Static, as the run's buffers are: a small
     // stack is enough.
     static std::array<unsigned char, header_size + record_area_size> file_bytes;
-    std::size_t got = 0;
-    const int error =
-        platform::read_start(listing, path, file_bytes.data(), file_bytes.size(), got);
-    if (error != 0) {
-        return {error, 0, 0, false};
+    ReadResult read;
+    read.error = platform::read_file(folder, file_name, file_bytes.data(), file_bytes.size(),
+                                     read.size, read.identity);
+    if (read.error != 0) {
+        return read;
     }
-    const bool is_listing =
-        got >= declaration_line.size() &&
+    read.is_listing =
+        read.size >= declaration_line.size() &&
         std::equal(declaration_line.begin(), declaration_line.end(), file_bytes.begin());
-    return {0, take_palette(file_bytes.data(), got, header, records), got, is_listing};
+    read.entry_count = take_palette(file_bytes.data(), read.size, header, records);
+    return read;
 }
 
 }  // namespace huemill

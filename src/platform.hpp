@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,14 +21,18 @@
 namespace huemill::platform {
 
 // Whether names come from the system in UTF-16 and are held in WTF-8
-// (Windows), where a lone surrogate can be part of a name; and whether a
-// backslash separates folders (Windows), so that no name holds one.
+// (Windows), where a lone surrogate can be part of a name; whether a
+// backslash separates folders (Windows), so that no name holds one; and
+// whether the system takes two names that differ only in case for one
+// (Windows).
 #ifdef _WIN32
 constexpr bool names_in_wtf8 = true;
 constexpr bool backslash_separates_folders = true;
+constexpr bool names_ignore_case = true;
 #else
 constexpr bool names_in_wtf8 = false;
 constexpr bool backslash_separates_folders = false;
+constexpr bool names_ignore_case = false;
 #endif
 
 // Errors of huemill's own, beside errno values and system codes.
@@ -36,27 +41,27 @@ constexpr int error_reserved_device = INT_MIN;
 // A listing whose replacement root may not give its owner (Linux: root
 // without CAP_CHOWN); describe() says "Operation not permitted".
 constexpr int error_owner_not_kept = INT_MIN + 1;
-// A relative path where the folder the run started in, which the run left
-// for a listing's folder, could not be opened to go back to (Linux).
+// A path that depends on the current folder, where the run left the folder
+// it started in and cannot go back (Linux, see begin_listing).
 constexpr int error_start_folder = INT_MIN + 2;
-// A listing whose name is the very palette it was made from, which it
-// would replace.
-constexpr int error_listing_is_input = INT_MIN + 3;
 
-// --- The run's listing --------------------------------------------------------
-
-// What a system keeps of the listing in progress, and of the folders the
-// run has been in: defined by each system's layer, and seen here only by
-// name.
-struct Listing;
-struct ListingDeleter {
-    void operator()(Listing* listing) const;
+// What tells one file from another: the device (Windows: the volume) and
+// the file's number on it, and how many names it has. known is false where
+// the system could not say.
+struct FileIdentity {
+    bool known = false;
+    std::uint64_t device = 0;
+    std::uint64_t number = 0;
+    std::uint64_t links = 0;
 };
-using ListingHandle = std::unique_ptr<Listing, ListingDeleter>;
 
-// The run's one Listing, made before its first palette is read: main holds
-// it to the end of the run and lends it to every listing in turn.
-ListingHandle new_listing();
+// Whether a and b are known to be one file.
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.number == b.number;
+}
+
+// What stands at a name.
+enum class Standing { nothing, file, folder, other };
 
 // --- The process ------------------------------------------------------------
 
@@ -92,8 +97,9 @@ unsigned long process_id();
 // ignored.
 //
 // Windows: Ctrl-C and Ctrl-Break end the run with STATUS_CONTROL_C_EXIT
-// (0xC000013A), as they end any console program; closing the console,
-// log-off and shutdown end it too, within the seconds Windows allows.
+// (0xC000013A), as they end any console program, and every one of them
+// waits, the second and later ones too; closing the console, log-off and
+// shutdown end it too, within the seconds Windows allows.
 // TerminateProcess cannot be held back: the temporary file is marked to go
 // when its handle closes (see create_temporary).
 
@@ -110,8 +116,9 @@ enum class Stream { output, error };
 // Returns 0 or the error that stopped it.
 int write_text(Stream stream, std::string_view text);
 
-// error in words, for a message: "No such file or directory".
-std::string describe(int error);
+// The system's words for error, where it is not one of huemill's own
+// (see message.hpp's describe): "No such file or directory".
+std::string system_words(int error);
 
 // Whether huemill's console was made for it alone and closes as the run
 // ends, as when huemill.exe is double-clicked: on Windows, where standard
@@ -122,61 +129,107 @@ bool console_closes_with_the_run();
 // Waits until a key is pressed in that console. Does nothing on Linux.
 void wait_for_a_key();
 
-// --- Names ------------------------------------------------------------------
+// --- The run ----------------------------------------------------------------
 
-// Where the file name in path starts, after its folder part: after the last
-// '/' (Windows: '/' or '\', or a drive's "C:" where neither follows it), or
-// 0 where path has no folder part. The one rule for splitting a path.
-std::size_t file_name_start(std::string_view path);
+// What a system keeps for the whole run (Linux: how extended attributes are
+// named, and the start folder where the run must leave it; Windows: what it
+// learned of the last folder's drive). Defined by each system's layer, and
+// seen here only by name.
+struct Run;
+struct RunDeleter {
+    void operator()(Run* run) const;
+};
+using RunHandle = std::unique_ptr<Run, RunDeleter>;
+
+// The run's state, made before its first palette is read and held to its
+// end.
+RunHandle start_run();
+
+// --- Folders ----------------------------------------------------------------
+
+// One folder, opened for one use: a palette read there and its listing made
+// there, or the folder every listing goes to. Linux holds it open, so that
+// every name in it is found in it even where it is renamed, or a link to it
+// switched, meanwhile; Windows names it by its path. Closed as it goes out
+// of scope.
+struct Folder;
+struct FolderDeleter {
+    void operator()(Folder* folder) const;
+};
+using FolderHandle = std::unique_ptr<Folder, FolderDeleter>;
+
+// Opens the folder that path names, where every later name is looked up;
+// "" is the folder the run started in. Returns 0 or the error (Linux:
+// error_start_folder where path depends on the current folder and the run
+// could not go back to the one it started in).
+int open_folder(Run& run, std::string_view path, FolderHandle& folder);
+
+// Whether the folder holds an entry of exactly the name file_name, spelled
+// as it is (not only one that its file system takes for it, ignoring case).
+// Reads the whole folder: for the rare name that needs it.
+bool holds_as_spelled(const Folder& folder, std::string_view file_name);
+
+// The identity of what stands at path, where path's last part is not
+// followed if it is a link; not known where nothing does or the system
+// cannot say.
+FileIdentity identity_of(Run& run, const char* path);
 
 // --- Palettes ---------------------------------------------------------------
 
-// Reads the file at path from its start into bytes until size bytes are
-// there or the file ends, and sets got to how many arrived. Reads nothing
-// past size. Returns 0 or the error; EISDIR where path is a folder, and on
-// Windows error_reserved_device, before anything is opened, where its file
-// name is one Windows takes for a device. Where it succeeds, the folder
-// path names now becomes listing's: the listing made from these bytes, whose
-// name has the same folder part, goes there (Linux: even where that folder
-// is renamed, or a link to it switched, meanwhile).
-int read_start(Listing& listing, const char* path, unsigned char* bytes, std::size_t size,
-               std::size_t& got);
+// Reads the file file_name in folder from its start into bytes until size
+// bytes are there or the file ends, and sets got to how many arrived, and
+// identity to the file's. Reads nothing past size. Returns 0 or the error;
+// EISDIR where it is a folder, and on Windows error_reserved_device, before
+// anything is opened, where the name is one Windows takes for a device.
+int read_file(const Folder& folder, const char* file_name, unsigned char* bytes, std::size_t size,
+              std::size_t& got, FileIdentity& identity);
 
 // --- The listing in progress ------------------------------------------------
-// One listing at a time goes through these hooks, in this order, each given
-// the run's one Listing: read_start (above), begin_listing, then
-// create_temporary until it succeeds or gives up, then copy_metadata,
-// write_temporary and commit, and where any of those fails, discard;
-// end_listing always comes last.
+// One listing at a time goes through these hooks, in this order: begin_listing,
+// then where it is to be replaced look_to_replace, then create_temporary
+// until it succeeds or gives up, then copy_metadata, write_temporary and
+// commit, and where any of those fails, discard. The listing ends, whatever
+// happened to it, as its handle goes out of scope.
 
-// Starts replacing the listing at name, in the folder read_start opened for
-// its palette, and looks at what stands there.
-// Returns 0 where nothing does, or where a file does that this user may
-// replace; otherwise the error that says why not: EISDIR for a folder,
-// EACCES for a file that may not be written, error_listing_is_input where
-// it is the palette read_start read, by that name or, where the palette has
-// no other name, by any.
-int begin_listing(Listing& listing, const std::string& name);
+// What a system keeps of one listing, from begin_listing to its end.
+struct Listing;
+struct ListingDeleter {
+    void operator()(Listing* listing) const;
+};
+using ListingHandle = std::unique_ptr<Listing, ListingDeleter>;
+
+// Starts a listing named file_name in folder, into listing, and looks at
+// what stands at that name now: what it is, and its identity (a link
+// itself, not what it leads to). Returns 0, or the error that says why the
+// name cannot be looked at (Windows: error_reserved_device).
+int begin_listing(Run& run, Folder& folder, const std::string& file_name, ListingHandle& listing,
+                  Standing& standing, FileIdentity& identity);
+
+// Looks at the file that stands at the listing's name, to be replaced, for
+// all that copy_metadata will need of it. Returns 0, also where it turns
+// out to be gone (the listing is a new one then), or the error that says
+// why it may not be replaced: EACCES where this user may not write to it.
+int look_to_replace(Listing& listing);
 
 // Creates the temporary file, named file_name, in the listing's folder,
-// only where no file of that name exists, for writing, as what the folder
-// gives a new file now decides (Linux: its group and any default ACL,
-// looked at just before). Returns 0, EEXIST
-// where the name is taken (try another), ENAMETOOLONG where the folder
-// takes no name that long (try a shorter one), EACCES, EPERM or EROFS
-// where the folder refuses a new file, or another error. Windows marks the
-// file to be removed when its handle closes, so that it goes however the
-// process ends, until commit.
+// only where no file of that name exists, for writing: for its owner alone
+// where it replaces a file. Returns 0, EEXIST where the name is taken (try
+// another), ENAMETOOLONG where the folder takes no name that long (try a
+// shorter one), EACCES, EPERM or EROFS where the folder refuses a new file,
+// or another error. Windows marks the file to be removed when its handle
+// closes, so that it goes however the process ends, until commit.
 int create_temporary(Listing& listing, const std::string& file_name);
 
-// Gives the temporary file the metadata of the listing it replaces, where
-// one stands at the name: what decides who may use it (its owner where
-// root replaces it, its group, permission bits and access ACL) and its
-// user.* attributes. Returns 0, error_owner_not_kept, or another error.
-// Until it returns, the temporary file is open to no one the old listing
-// shuts out. Does nothing on Windows, where a new file takes its folder's
-// inherited access.
-int copy_metadata(Listing& listing);
+// Reads what the temporary file got from its folder when it was created
+// (Linux: its group and bits, and any ACL it inherited), and gives it the
+// metadata of the listing it replaces, where one stands at the name: what
+// decides who may use it (its owner where root replaces it, its group,
+// permission bits and access ACL) and its user.* attributes. Sets identity
+// to the temporary file's, which is the listing's once committed. Returns
+// 0, error_owner_not_kept, or another error. Until it returns, the
+// temporary file is open to no one the old listing shuts out. Windows gives
+// it nothing: a new file takes its folder's inherited access.
+int copy_metadata(Listing& listing, FileIdentity& identity);
 
 // Writes all size bytes at bytes into the temporary file. Returns 0 or the
 // error.
@@ -191,9 +244,6 @@ int commit(Listing& listing);
 // Removes the temporary file. Returns 0, also where it is not there, or the
 // error that kept it.
 int discard(Listing& listing);
-
-// Ends the listing begun by begin_listing, whatever happened to it.
-void end_listing(Listing& listing);
 
 }  // namespace huemill::platform
 

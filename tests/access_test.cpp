@@ -24,9 +24,6 @@ using Access = ScratchFolder;
 const std::string& palette = sample_palette;
 const std::string& listing = sample_listing;
 
-// Runs command with sh in the current folder; true where it succeeded.
-bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
-
 // Whether the user setpriv's options name may open path for reading.
 bool may_read(const std::string& user, const std::string& path) {
     return shell("setpriv " + user + " cat " + path + " > /dev/null 2>&1");

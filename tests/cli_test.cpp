@@ -27,6 +27,7 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
     const std::string enoent = std::strerror(ENOENT);
     const std::string refused = ": its listing would replace it: not converted";
     const std::string made_twice = ": warning: its listing sky.pal.c replaces the one made from ";
+    const std::string nine = palette_bytes(9, std::vector<Rgb>(9, {9, 9, 9}));
     // Each run in a folder holding before; its messages each end a line,
     // and it leaves before as it was and made besides.
     const struct {
@@ -61,12 +62,57 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          {"sky.old.pal" + made_twice + "sky.pal in this run",
           "sky.act" + made_twice + "sky.old.pal in this run"},
          {{"sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+        {"a listing that would replace a palette given later",
+         {"sky.act", "sky.pal.c"},
+         {{"sky.act", sky}, {"sky.pal.c", nine}},
+         1,
+         "",
+         {"sky.act: its listing sky.pal.c would replace sky.pal.c, given later as a palette: not "
+          "converted"}},
+        {"one listing by two paths to its folder",
+         {"d/sky.pal", "./d//sky.act"},
+         {{"d/sky.pal", sky}, {"d/sky.act", other}},
+         0,
+         "",
+         {"./d//sky.act: warning: its listing ./d//sky.pal.c replaces the one made from d/sky.pal "
+          "in this run"},
+         {{"d/sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+#ifdef _WIN32
+        {"one listing by either separator",
+         {"d/sky.pal", "d\\sky.act"},
+         {{"d/sky.pal", sky}, {"d/sky.act", other}},
+         0,
+         "",
+         {"d\\sky.act: warning: its listing d\\sky.pal.c replaces the one made from d/sky.pal in "
+          "this run"},
+         {{"d/sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+#else
+        {"one listing by an absolute path, through the folder the run started in",
+         {"d/sky.pal", "/proc/self/cwd/d/sky.act"},
+         {{"d/sky.pal", sky}, {"d/sky.act", other}},
+         0,
+         "",
+         {"/proc/self/cwd/d/sky.act: warning: its listing /proc/self/cwd/d/sky.pal.c replaces the "
+          "one made from d/sky.pal in this run"},
+         {{"d/sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+        {"a listing whose name differs from its palette's only in case, on a file system that "
+         "tells them apart",
+         {"SKY.PAL.C"},
+         {{"SKY.PAL.C", sky}, {"SKY.pal.c", old_listing}},
+         0,
+         "",
+         {},
+         {{"SKY.pal.c", sky_listing}}},
+#endif
     };
     for (const auto& row : rows) {
         for (const auto& entry : fs::directory_iterator(".")) {
             fs::remove_all(entry.path());
         }
         for (const auto& [name, bytes] : row.before) {
+            if (fs::path(name).has_parent_path()) {
+                fs::create_directories(fs::path(name).parent_path());
+            }
             write_file(name, bytes);
         }
         const auto run = huemill(row.args);
@@ -83,7 +129,9 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         }
         Contents left;
         for (const std::string& name : files_left()) {
-            left[name] = read_file(name);
+            if (!fs::is_directory(name)) {
+                left[name] = read_file(name);
+            }
         }
         EXPECT_EQ(left, after) << row.what;
     }

@@ -202,6 +202,35 @@ TEST_F(Hostile, EachListingGoesBesideThePaletteItWasMadeFrom) {
                                    "d2/y.pal", "y.pal", "y.pal.c"}));
 }
 
+TEST_F(Hostile, PaletteOnACaseFoldingFileSystemIsNotReplacedByItsListing) {
+    // FAT through FUSE gives each spelling of a name its own inode number,
+    // so the file's identity cannot tell that SKY.PAL.C is sky.pal.c.
+    if (!shell(
+            "(command -v fusefat && command -v mkfs.vfat && command -v fusermount) >/dev/null") ||
+        !shell("(mkfs.vfat -C ../fat.img 2048 && mkdir fat && fusefat -o rw+ ../fat.img fat) "
+               ">/dev/null 2>&1")) {
+        GTEST_SKIP() << "needs fusefat, mkfs.vfat (Debian: fusefat, dosfstools) and FUSE";
+    }
+    struct Unmount {
+        ~Unmount() { shell("fusermount -u fat"); }
+    } unmount;
+    const std::string nine = palette_bytes(9, std::vector<Rgb>(9, {9, 9, 9}));
+    write_file("fat/sky.pal.c", nine);
+    const auto own = huemill({"fat/SKY.PAL.C"});
+    EXPECT_EQ(own.status, 1);
+    EXPECT_EQ(own.err,
+              "huemill: fat/SKY.PAL.C: its listing fat/SKY.pal.c would replace it: not "
+              "converted" +
+                  text_line_end);
+    EXPECT_EQ(read_file("fat/sky.pal.c"), nine);
+    // A listing of another palette, there in another case, is replaced.
+    write_file("fat/dawn.pal", nine);
+    write_file("fat/DAWN.PAL.C", old_listing);
+    const auto other = huemill({"fat/dawn.pal"});
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(read_file("fat/dawn.pal.c"), expected_listing(nine));
+}
+
 TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     if (!can_run_unprivileged()) {
         GTEST_SKIP() << "running as root and setpriv is missing: cannot drop privileges";

@@ -17,11 +17,17 @@ class Reader : public huemill_test::ScratchFolder {
 protected:
     HeaderBlock header{};
     RecordArea records{};
-    huemill::platform::ListingHandle listing = huemill::platform::new_listing();
+    huemill::platform::RunHandle run = huemill::platform::start_run();
+    huemill::platform::FolderHandle here;
+
+    void SetUp() override {
+        ScratchFolder::SetUp();
+        ASSERT_EQ(huemill::platform::open_folder(*run, "", here), 0);
+    }
 
     huemill::ReadResult read(const std::string& bytes) {
         write_file("in.pal", bytes);
-        return huemill::read_palette(*listing, "in.pal", header, records);
+        return huemill::read_palette(*here, "in.pal", header, records);
     }
 };
 
@@ -83,11 +89,11 @@ TEST_F(Reader, LongFileFillsTheRecordAreaAndNoMore) {
 TEST_F(Reader, UnreadableInputReportsErrnoAndLeavesBuffersAlone) {
     header.fill(0xAA);
     records.fill(0xAA);
-    const auto missing = huemill::read_palette(*listing, "missing.pal", header, records);
+    const auto missing = huemill::read_palette(*here, "missing.pal", header, records);
     EXPECT_EQ(missing.error, ENOENT);
 
     std::filesystem::create_directory("folder.pal");
-    const auto folder = huemill::read_palette(*listing, "folder.pal", header, records);
+    const auto folder = huemill::read_palette(*here, "folder.pal", header, records);
     EXPECT_NE(folder.error, 0);
 
     EXPECT_EQ(header[22], 0xAA);

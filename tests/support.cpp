@@ -194,6 +194,8 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
 
 #else
 
+bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
 bool installed(const std::string& tool) {
     static std::map<std::string, bool> known;
     const auto [found, first] = known.try_emplace(tool);

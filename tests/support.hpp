@@ -60,6 +60,9 @@ bool can_run_unprivileged();
 std::vector<std::string> unprivileged_launcher();
 
 #ifndef _WIN32
+// Runs command with sh in the current folder; true where it succeeded.
+bool shell(const std::string& command);
+
 // Whether tool is installed: it answers --version.
 bool installed(const std::string& tool);
 

@@ -111,7 +111,7 @@ bool proc_names(int folder) {
 // listing in the start folder, the current one, is named by its file name
 // alone, whatever the way.
 AttributeWay way_for(const Listing& listing) {
-    return listing.folder == AT_FDCWD ? AttributeWay::from_inside : listing.run.way;
+    return listing.folder.descriptor == AT_FDCWD ? AttributeWay::from_inside : listing.run.way;
 }
 
 // The names of the old listing's extended attributes, each ending in NUL,
@@ -127,21 +127,23 @@ int list_attributes(Listing& listing, std::string& names) {
             case AttributeWay::unknown:
             case AttributeWay::at_calls:
                 error = in([&](char* buffer, std::size_t size) {
-                    return list_at(listing.folder, listing.file.c_str(), buffer, size);
+                    return list_at(listing.folder.descriptor, listing.file.c_str(), buffer, size);
                 });
                 // An older kernel has no such call, and a container's
                 // filter may refuse one it does not know.
                 if (listing.run.way == AttributeWay::unknown) {
                     const bool missing = error == ENOSYS || error == EPERM;
-                    listing.run.way = !missing                     ? AttributeWay::at_calls
-                                      : proc_names(listing.folder) ? AttributeWay::proc_fd
-                                                                   : AttributeWay::from_inside;
+                    listing.run.way = !missing ? AttributeWay::at_calls
+                                      : proc_names(listing.folder.descriptor)
+                                          ? AttributeWay::proc_fd
+                                          : AttributeWay::from_inside;
                     chosen = !missing;
                 }
                 break;
             case AttributeWay::proc_fd:
-                listing.attribute_path =
-                    "/proc/self/fd/" + std::to_string(listing.folder) + "/" + listing.file;
+                listing.attribute_path = "/proc/self/fd/" +
+                                         std::to_string(listing.folder.descriptor) + "/" +
+                                         listing.file;
                 error = in([&](char* buffer, std::size_t size) {
                     return llistxattr(listing.attribute_path.c_str(), buffer, size);
                 });
@@ -171,7 +173,8 @@ int read_attribute(const Listing& listing, const char* name, std::string& value,
         [&](char* buffer, std::size_t size) {
             switch (way_for(listing)) {
                 case AttributeWay::at_calls:
-                    return get_at(listing.folder, listing.file.c_str(), name, buffer, size);
+                    return get_at(listing.folder.descriptor, listing.file.c_str(), name, buffer,
+                                  size);
                 case AttributeWay::proc_fd:
                     return lgetxattr(listing.attribute_path.c_str(), name, buffer, size);
                 default:
@@ -334,8 +337,9 @@ int may_write_old_listing(const Listing& listing) {
         return (listing.old.status.st_mode & S_IWUSR) != 0 ? 0 : EACCES;
     }
     errno = 0;
-    return faccessat(listing.folder, listing.file.c_str(), W_OK, AT_EACCESS) == 0 ? 0
-                                                                                  : failure_errno();
+    return faccessat(listing.folder.descriptor, listing.file.c_str(), W_OK, AT_EACCESS) == 0
+               ? 0
+               : failure_errno();
 }
 
 }  // namespace
@@ -361,13 +365,17 @@ int look_at_old_listing(Listing& listing) {
 
 mode_t creation_mode(const Listing& listing) { return listing.replaces ? private_mode : 0666; }
 
-int copy_metadata(Listing& listing) {
-    if (!listing.replaces) {
-        return 0;  // a new listing gets what any new file gets
-    }
+int copy_metadata(Listing& listing, FileIdentity& identity) {
     errno = 0;
     if (fstat(listing.descriptor, &listing.given) != 0) {
         return failure_errno();
+    }
+    const struct stat& given = listing.given;
+    identity = {true, static_cast<std::uint64_t>(given.st_dev),
+                static_cast<std::uint64_t>(given.st_ino),
+                static_cast<std::uint64_t>(given.st_nlink)};
+    if (!listing.replaces) {
+        return 0;  // a new listing gets what any new file gets
     }
     bool group_kept = true;
     if (const int error = keep_owner_and_group(listing, group_kept)) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform.hpp"
 
@@ -24,17 +25,22 @@ namespace huemill::platform {
 // folder, made the current one for that listing's length.
 enum class AttributeWay { unknown, at_calls, proc_fd, from_inside };
 
-// What the run knows of the current folder and of the system, from its
-// first listing to its last. The current folder is the one the run
-// started in, and every argument is taken relative to it, unless the
-// attributes must be named from inside a listing's folder: then the run
-// goes back to the start folder after that listing, and where it cannot,
-// no later argument that depends on the current folder is converted.
-struct RunFolder {
+// What lives for the run. The current folder is the one the run started
+// in, and every argument is taken relative to it, unless the attributes
+// must be named from inside a listing's folder: then the run goes back to
+// the start folder after that listing, and where it cannot, no later
+// argument that depends on the current folder is converted.
+struct Run {
     AttributeWay way = AttributeWay::unknown;
     int start = -1;             // the start folder, opened the first time the run leaves it
     bool start_failed = false;  // ... or not, where it could not be
     bool away = false;          // the current folder is not the start folder
+};
+
+// One argument's folder, opened (O_PATH) once for its palette and its
+// listing; AT_FDCWD for the start folder.
+struct Folder {
+    int descriptor = AT_FDCWD;
 };
 
 // What stands at a listing's name, where it is a regular file that is
@@ -49,24 +55,21 @@ struct OldListing {
     std::string user_attributes;
 };
 
-// The run's one listing in progress. RunFolder lives for the run; the rest
-// belongs to one listing, from the read of its palette to end_listing.
+// One listing, from begin_listing until its handle goes.
 struct Listing {
-    RunFolder run;
+    Listing(Run& its_run, const Folder& its_folder, std::string file_name)
+        : run(its_run), folder(its_folder), file(std::move(file_name)) {}
 
-    const char* input_file = "";    // its palette's file name within the folder
-    struct stat input {};           // its palette's status, as read
-    std::string folder_name;        // its path's folder part, "" for the start folder
-    int folder = AT_FDCWD;          // that folder, opened for it; AT_FDCWD: the start folder
-    bool named_from_start = false;  // its path depends on the current folder
-    bool entered = false;           // its folder was made the current one
-    std::string file;               // its file name within its folder
-    std::string attribute_path;     // the old listing's name in /proc, where named so
-    std::string temporary;          // the temporary file's name within its folder
-    int descriptor = -1;            // the temporary file, while open
-    struct stat given {};           // what the temporary file was given when created
-    bool replaces = false;          // a regular file stands at the name, and is replaced:
-    OldListing old;                 // ... what it has
+    Run& run;
+    const Folder& folder;
+    std::string file;            // its file name within the folder
+    bool replaces = false;       // a regular file stands at the name, and is replaced:
+    OldListing old;              // ... what it has
+    std::string attribute_path;  // the old listing's name in /proc, where named so
+    bool entered = false;        // its folder was made the current one
+    std::string temporary;       // the temporary file's name within the folder
+    int descriptor = -1;         // the temporary file, while open
+    struct stat given {};        // what the temporary file was given when created
 };
 
 // errno after a failed call, or EIO where the call left it unset, so that a
@@ -78,16 +81,15 @@ inline int failure_errno() { return errno != 0 ? errno : EIO; }
 int write_all(int descriptor, std::string_view bytes);
 
 // files.cpp: makes the listing's folder the current one for the rest of
-// the listing, where it is not the start folder (see RunFolder). Returns 0
-// or the error.
+// the listing, where it is not the start folder (see Run). Returns 0 or the
+// error.
 int enter_folder(Listing& listing);
 
 // access.cpp: whether this user may replace the regular file standing at
 // the listing's name (its status in listing.old), and all that
-// copy_metadata will need of it. Returns 0; ENOENT where the file is gone,
-// which makes the listing a new one; ENODATA where an attribute it listed
-// was gone when read (look again); or the error that says why not
-// (EACCES: it may not be written).
+// copy_metadata will need of it. Returns 0; ENOENT where the file is gone;
+// ENODATA where an attribute it listed was gone when read (look again); or
+// the error that says why not (EACCES: it may not be written).
 int look_at_old_listing(Listing& listing);
 
 // access.cpp: the mode to create the temporary file with: what any new

@@ -69,11 +69,6 @@ bool console_closes_with_the_run() { return false; }
 
 void wait_for_a_key() {}
 
-std::string describe(int error) {
-    if (error == error_start_folder) {
-        return "Cannot open the folder huemill started in";
-    }
-    return std::strerror(error == error_owner_not_kept ? EPERM : error);
-}
+std::string system_words(int error) { return std::strerror(error); }
 
 }  // namespace huemill::platform

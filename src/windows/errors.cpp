@@ -1,6 +1,6 @@
 // Windows errors in the words huemill's messages use (see platform.hpp's
-// describe): an errno value where one says the same, so that messages read
-// as on other systems, else words of huemill's own or the system's.
+// system_words): an errno value where one says the same, so that messages
+// read as on other systems, else words of huemill's own or the system's.
 #include <windows.h>
 
 #include <algorithm>
@@ -76,16 +76,13 @@ int error_of(unsigned long code) {
     if (reason != nullptr && reason->error != 0) {
         return reason->error;
     }
-    // Else the code itself, negated, for describe().
+    // Else the code itself, negated, for system_words().
     return code == 0 ? EIO : -static_cast<int>(code);
 }
 
 int last_error() { return error_of(GetLastError()); }
 
-std::string describe(int error) {
-    if (error == error_reserved_device) {
-        return "Windows reserves this name for a device";
-    }
+std::string system_words(int error) {
     if (error >= 0) {
         return std::strerror(error);
     }

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <vector>
 
+#include "palette.hpp"
 #include "windows/listing.hpp"
 #include "windows/paths.hpp"
 
@@ -121,32 +123,29 @@ DWORD rename_temporary(Listing& listing) {
     return moved != 0 ? 0 : GetLastError();
 }
 
-// Whether the file at the listing's name, which is there, is the palette
-// read for it, so that replacing it would lose the palette: named as the
-// palette was, or its only name.
-bool is_the_input(const Listing& listing, const std::string& name) {
-    if (!listing.input_known) {
-        return false;
-    }
-    const HANDLE standing =
-        CreateFileW(listing.target.c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (standing == INVALID_HANDLE_VALUE) {
-        return false;
-    }
+FileIdentity identity_from(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {true, info.dwVolumeSerialNumber,
+            static_cast<std::uint64_t>(info.nFileIndexHigh) << 32U | info.nFileIndexLow,
+            info.nNumberOfLinks};
+}
+
+// The identity of the file open as file.
+FileIdentity identity_of_handle(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = GetFileInformationByHandle(standing, &info) != 0;
-    CloseHandle(standing);
-    const BY_HANDLE_FILE_INFORMATION& input = listing.input;
-    if (!known || info.dwVolumeSerialNumber != input.dwVolumeSerialNumber ||
-        info.nFileIndexHigh != input.nFileIndexHigh || info.nFileIndexLow != input.nFileIndexLow) {
-        return false;
+    return GetFileInformationByHandle(file, &info) != 0 ? identity_from(info) : FileIdentity();
+}
+
+// The identity of what stands at path, itself where it is a link.
+FileIdentity identity_at(const std::wstring& path) {
+    const HANDLE standing = CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (standing == INVALID_HANDLE_VALUE) {
+        return {};
     }
-    const std::wstring file = windows::utf16(std::string_view(name).substr(file_name_start(name)));
-    const std::wstring input_file = windows::utf16(listing.input_file);
-    return info.nNumberOfLinks <= 1 ||
-           CompareStringOrdinal(file.c_str(), -1, input_file.c_str(), -1, TRUE) == CSTR_EQUAL;
+    const FileIdentity identity = identity_of_handle(standing);
+    CloseHandle(standing);
+    return identity;
 }
 
 void close_temporary(Listing& listing) {
@@ -173,36 +172,46 @@ int write_all(void* file, std::string_view bytes) {
     return 0;
 }
 
-ListingHandle new_listing() { return ListingHandle(new Listing()); }
+void RunDeleter::operator()(Run* run) const { delete run; }
 
-void ListingDeleter::operator()(Listing* listing) const { delete listing; }
+RunHandle start_run() { return RunHandle(new Run()); }
 
-std::size_t file_name_start(std::string_view path) {
-    // npos + 1 is 0: a path without a separator is all file name.
-    const std::size_t after_separator = path.find_last_of("/\\") + 1;
-    // "C:sky.pal" is sky.pal in drive C's current folder.
-    const bool drive = path.size() >= 2 && path[1] == ':' &&
-                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    return std::max<std::size_t>(after_separator, drive ? 2 : 0);
+void FolderDeleter::operator()(Folder* folder) const { delete folder; }
+
+int open_folder(Run& /*run*/, std::string_view path, FolderHandle& folder) {
+    folder.reset(new Folder{std::string(path)});
+    return 0;
 }
 
-int read_start(Listing& listing, const char* path, unsigned char* bytes, std::size_t size,
-               std::size_t& got) {
-    got = 0;
-    // Opening it would open the device: a serial port may never answer.
+// Windows takes names that differ only in case for one (names_ignore_case),
+// so portable code never needs to ask.
+bool holds_as_spelled(const Folder& /*folder*/, std::string_view /*file_name*/) { return true; }
+
+FileIdentity identity_of(Run& /*run*/, const char* path) {
     if (windows::is_reserved_device_name(std::string_view(path).substr(file_name_start(path)))) {
+        return {};
+    }
+    return identity_at(system_path(path));
+}
+
+int read_file(const Folder& folder, const char* file_name, unsigned char* bytes, std::size_t size,
+              std::size_t& got, FileIdentity& identity) {
+    got = 0;
+    identity = FileIdentity();
+    // Opening it would open the device: a serial port may never answer.
+    if (windows::is_reserved_device_name(file_name)) {
         return error_reserved_device;
     }
-    const std::wstring name = system_path(path);
+    const std::wstring name = system_path(folder.name + file_name);
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         const DWORD attributes = GetFileAttributesW(name.c_str());
-        const bool folder =
+        const bool is_folder =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        return folder ? EISDIR : error_of(code);
+        return is_folder ? EISDIR : error_of(code);
     }
     int error = 0;
     while (got < size) {
@@ -218,47 +227,52 @@ int read_start(Listing& listing, const char* path, unsigned char* bytes, std::si
         }
         got += count;
     }
-    listing.input_known = GetFileInformationByHandle(file, &listing.input) != 0;
-    listing.input_file = std::string_view(path).substr(file_name_start(path));
+    identity = identity_of_handle(file);
     CloseHandle(file);
     return error;
 }
 
-int begin_listing(Listing& listing, const std::string& name) {
-    const std::string folder_name = name.substr(0, file_name_start(name));
-    if (folder_name != listing.folder_name) {
-        listing.folder_name = folder_name;
-        listing.folder_learned = false;
-    }
-    listing.target.clear();
-    listing.temporary_path.clear();
-    listing.file = nullptr;
-    listing.marked = false;
-    if (windows::is_reserved_device_name(std::string_view(name).substr(file_name_start(name)))) {
+void ListingDeleter::operator()(Listing* listing) const {
+    close_temporary(*listing);
+    delete listing;
+}
+
+int begin_listing(Run& run, Folder& folder, const std::string& file_name, ListingHandle& listing,
+                  Standing& standing, FileIdentity& identity) {
+    standing = Standing::nothing;
+    identity = FileIdentity();
+    if (windows::is_reserved_device_name(file_name)) {
         return error_reserved_device;
     }
-    listing.target = system_path(name);
-    prepare_rename(listing);
-    if (!listing.folder_learned) {
-        listing.flush_first = reports_late(listing.target);
-        listing.folder_learned = true;
+    listing.reset(new Listing(run, folder));
+    listing->target = system_path(folder.name + file_name);
+    prepare_rename(*listing);
+    if (!run.learned || run.learned_folder != folder.name) {
+        run.learned_folder = folder.name;
+        run.flush_first = reports_late(listing->target);
+        run.learned = true;
     }
-    const DWORD attributes = GetFileAttributesW(listing.target.c_str());
+    const DWORD attributes = GetFileAttributesW(listing->target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         return code == ERROR_FILE_NOT_FOUND ? 0 : error_of(code);
     }
-    if (is_the_input(listing, name)) {
-        return error_listing_is_input;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return EISDIR;
-    }
-    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? EACCES : 0;
+    standing = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0       ? Standing::folder
+               : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Standing::other
+                                                                  : Standing::file;
+    identity = identity_at(listing->target);
+    return 0;
+}
+
+int look_to_replace(Listing& listing) {
+    const DWORD attributes = GetFileAttributesW(listing.target.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0
+               ? EACCES
+               : 0;
 }
 
 int create_temporary(Listing& listing, const std::string& file_name) {
-    listing.temporary_path = system_path(listing.folder_name + file_name);
+    listing.temporary_path = system_path(listing.folder.name + file_name);
     // DELETE access, to mark it and to rename it by its handle; others may
     // read it, and delete or rename it, but not write to it.
     const HANDLE file = CreateFileW(listing.temporary_path.c_str(), GENERIC_WRITE | DELETE,
@@ -273,7 +287,10 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     return 0;
 }
 
-int copy_metadata(Listing& /*listing*/) { return 0; }  // the folder's inherited access it is
+int copy_metadata(Listing& listing, FileIdentity& identity) {
+    identity = identity_of_handle(listing.file);
+    return 0;  // the folder's inherited access it is
+}
 
 int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
     return write_all(listing.file, std::string_view(bytes, size));
@@ -282,7 +299,7 @@ int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
 int commit(Listing& listing) {
     // A network drive may tell of a failed write (its quota, the server's
     // full disk) only now: a short listing must not replace a good one.
-    if (listing.flush_first && FlushFileBuffers(listing.file) == 0) {
+    if (listing.run.flush_first && FlushFileBuffers(listing.file) == 0) {
         return last_error();
     }
     const DWORD code = retrying([&listing]() -> DWORD {
@@ -324,7 +341,5 @@ int discard(Listing& listing) {
     const bool gone = GetFileAttributesW(listing.temporary_path.c_str()) == INVALID_FILE_ATTRIBUTES;
     return code == 0 || gone ? 0 : error_of(code);
 }
-
-void end_listing(Listing& listing) { close_temporary(listing); }
 
 }  // namespace huemill::platform

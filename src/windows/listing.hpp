@@ -1,5 +1,6 @@
-// What the Windows layer keeps of the listing in progress, and what its
-// files share. Portable code sees only the name Listing (platform.hpp).
+// What the Windows layer keeps for the run, for a folder and for one
+// listing, and what its files share. Portable code sees only the names
+// (platform.hpp).
 #ifndef HUEMILL_WINDOWS_LISTING_HPP
 #define HUEMILL_WINDOWS_LISTING_HPP
 
@@ -13,20 +14,27 @@
 
 namespace huemill::platform {
 
-// The listing in progress, from begin_listing to end_listing: one for the
-// whole run, set up again by begin_listing for each listing but for what
-// the run has learned of the folder, kept while listings stay in it.
-struct Listing {
-    // The folder of the last listing, and whether its drive is one where a
-    // failed write may show only when the file is flushed (a network drive).
-    std::string folder_name;      // up to its last separator; "" for the current folder
-    bool folder_learned = false;  // whether the one below is known
+// What lives for the run: whether the drive of the last folder a listing
+// was made in is one where a failed write may show only when the file is
+// flushed (a network drive), asked once for each run of listings there.
+struct Run {
+    std::string learned_folder;  // that folder's name, as given
+    bool learned = false;
     bool flush_first = false;
+};
 
-    // This listing.
-    bool input_known = false;                // whether input holds its palette's identity:
-    BY_HANDLE_FILE_INFORMATION input{};      // ... its volume and file index, as read
-    std::string_view input_file;             // its palette's file name
+// A folder, named by its path: Windows does not let a folder that holds an
+// open file be renamed.
+struct Folder {
+    std::string name;  // up to its last separator, as given; "" for the current folder
+};
+
+// One listing, from begin_listing until its handle goes.
+struct Listing {
+    Listing(Run& its_run, const Folder& its_folder) : run(its_run), folder(its_folder) {}
+
+    Run& run;
+    const Folder& folder;
     std::wstring target;                     // its name, as the wide calls take it
     std::vector<unsigned char> rename_info;  // a FILE_RENAME_INFO to it, made beforehand
     std::wstring temporary_path;             // its temporary file's, once created
@@ -39,7 +47,7 @@ struct Listing {
 int write_all(void* file, std::string_view bytes);
 
 // The error for a Windows error code (a DWORD): its errno value where it
-// has one, else a code describe() knows. errors.cpp.
+// has one, else a code system_words() knows. errors.cpp.
 int error_of(unsigned long code);
 
 // error_of(GetLastError()).
