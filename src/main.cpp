@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <new>
 #include <string>
@@ -187,6 +188,22 @@ int listing_failed(const std::string& name, const huemill::ListingOutcome& outco
     return exit_failed;
 }
 
+// Memory kept back for the moment memory runs out, from the start of the
+// run: throwing std::bad_alloc needs some (the C++ runtime's own reserve
+// may not have been made, where memory was short from the start), and so
+// does the message that says so. Kept below the size the C library maps
+// on its own, so that once given back it is there for the next allocation.
+void* reserve = nullptr;
+constexpr std::size_t reserve_size = 64 * 1024;
+
+// Called where an allocation fails: gives the reserve back, and says so as
+// an allocation that fails says it.
+void out_of_memory_handler() {
+    std::free(reserve);
+    reserve = nullptr;
+    throw std::bad_alloc();
+}
+
 // Reports that memory ran out while name (nullptr: no file) was converted,
 // even where the message itself finds none: then without the name.
 int out_of_memory(const char* name) {
@@ -348,6 +365,11 @@ int run(int argc, char* argv[], const char*& current) {
     if (argc == 2 && std::string_view(arguments[1]) == "--version") {
         return answer(version_text, exit_converted);
     }
+    reserve = std::malloc(reserve_size);
+    if (reserve == nullptr) {
+        return out_of_memory(nullptr);  // with nothing to throw an exception with
+    }
+    std::set_new_handler(out_of_memory_handler);
     // In static storage, so that the stack holds only small things.
     static Buffers buffers;
     const platform::RunHandle run = platform::start_run();

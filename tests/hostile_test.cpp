@@ -207,8 +207,8 @@ TEST_F(Hostile, PaletteOnACaseFoldingFileSystemIsNotReplacedByItsListing) {
     // so the file's identity cannot tell that SKY.PAL.C is sky.pal.c.
     if (!shell(
             "(command -v fusefat && command -v mkfs.vfat && command -v fusermount) >/dev/null") ||
-        !shell("(mkfs.vfat -C ../fat.img 2048 && mkdir fat && fusefat -o rw+ ../fat.img fat) "
-               ">/dev/null 2>&1")) {
+        !shell("(mkfs.vfat -C ../fat.img 2048 && mkdir fat && fusefat -o rw+ ../fat.img fat && "
+               "mountpoint -q fat) >/dev/null 2>&1")) {
         GTEST_SKIP() << "needs fusefat, mkfs.vfat (Debian: fusefat, dosfstools) and FUSE";
     }
     struct Unmount {
@@ -256,32 +256,39 @@ TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {
     // Started in a folder it may not search: an absolute path needs it
     // not, even where its listing is replaced; a relative one fails as the
     // system says. Where the run must go into the listing's folder to name
-    // its attributes, it cannot come back, and says so.
+    // its attributes, it cannot come back, and says so for every path that
+    // depends on the current folder.
     const fs::path here = fs::current_path();
     const fs::path open = here.parent_path() / "open";
     fs::create_directory(open);
     fs::permissions(open, fs::perms::all);
     write_file(open / "sky.pal", palette_bytes(0, {}));
-    std::vector<std::pair<std::vector<std::string>, std::string>> ways = {
-        {{}, failure_message("locked.pal", EACCES)}};
-    const std::string cannot_come_back = "Cannot open the folder huemill started in";
-    if (!from_inside().empty()) {  // only root may hide /proc
-        ways.push_back({from_inside(), "huemill: locked.pal: " + cannot_come_back + text_line_end});
+    struct Way {
+        std::vector<std::string> launcher;
+        std::string later;
+        std::string err;
+    };
+    std::vector<Way> ways = {{{}, "locked.pal", failure_message("locked.pal", EACCES)}};
+    const std::string cannot_come_back = ": Cannot open the folder huemill started in";
+    if (!from_inside().empty()) {  // only root may hide /proc/self/fd
+        for (const std::string later : {"locked.pal", "/proc/self/cwd/locked.pal"}) {
+            ways.push_back({from_inside(), later, "huemill: " + later + cannot_come_back + "\n"});
+        }
     }
-    for (const auto& [way, err] : ways) {
+    for (const Way& way : ways) {
         write_file(open / "sky.pal.c", old_listing);
         fs::permissions(open / "sky.pal.c", fs::perms::all);
-        std::vector<std::string> launcher = way;
+        std::vector<std::string> launcher = way.launcher;
         for (const std::string& word : unprivileged_launcher()) {
             launcher.push_back(word);
         }
         // Given back through the folder above, which the run may search.
         fs::permissions(here, fs::perms::owner_read | fs::perms::owner_write);
-        const auto unsearchable = huemill({(open / "sky.pal").string(), "locked.pal"}, launcher);
+        const auto unsearchable = huemill({(open / "sky.pal").string(), way.later}, launcher);
         fs::permissions(here, fs::perms::owner_all);
-        EXPECT_EQ(unsearchable.status, 1);
-        EXPECT_EQ(unsearchable.err, err);
-        EXPECT_EQ(read_file(open / "sky.pal.c"), declaration + "\n");
+        EXPECT_EQ(unsearchable.status, 1) << way.later;
+        EXPECT_EQ(unsearchable.err, way.err);
+        EXPECT_EQ(read_file(open / "sky.pal.c"), declaration + "\n") << way.later;
     }
 }
 #endif

@@ -224,7 +224,8 @@ TEST_F(Replace, LimitsLoseNothing) {
                 const std::string& err = short_of_memory.err;
                 EXPECT_EQ(short_of_memory.status, 1) << kib << " KiB: " << err;
                 EXPECT_TRUE(err == failure_message(name, ENOMEM) ||
-                            err == failure_message(input, ENOMEM))
+                            err == failure_message(input, ENOMEM) ||
+                            err == "huemill: Cannot allocate memory\n")
                     << kib << " KiB: " << err;
                 EXPECT_EQ(read_file(name), old_listing) << kib << " KiB";
             }
@@ -235,6 +236,99 @@ TEST_F(Replace, LimitsLoseNothing) {
     }
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "big.pal", "big.pal.c", "c.pal", "sub",
                                    "sub/d.pal", "sub/d.pal.c"}));
+}
+
+TEST_F(Replace, EveryAllocationFailingInTurnIsOneLineAndLosesNothing) {
+    if (HUEMILL_PROGRAM_STATIC || under_wrapper() || address_sanitizer) {
+        GTEST_SKIP() << "the program is linked statically, or runs with an allocator of its own "
+                        "(a sanitizer's, valgrind's): no allocator can be preloaded into it";
+    }
+    // A run that warns, makes one listing twice and replaces listings in
+    // two folders; the last input's listing is the first's.
+    const std::vector<std::string> args = {"a.pal", "short.pal", "sub/c.pal", "sub/c.act"};
+    const std::vector<std::string> listings = {"a.pal.c", "short.pal.c", "sub/c.pal.c",
+                                               "sub/c.pal.c"};
+    const std::string short_palette = palette.substr(0, 30);
+    const std::string short_listing = declaration + "\nr: 1F, g: 0, b: 0\nr: 0, g: 0, b: 0\n";
+    const std::string other = palette_bytes(1, {{7, 7, 7}});
+    const std::vector<std::string> made = {listing, short_listing, listing,
+                                           declaration + "\nr: 7, g: 7, b: 7\n"};
+    const std::vector<std::string> warnings = {
+        "huemill: short.pal: warning: holds 0 of the 2 records its header lists; the rest are "
+        "listed as zero\n",
+        "huemill: sub/c.act: warning: its listing sub/c.pal.c replaces the one made from "
+        "sub/c.pal in this run\n"};
+    const auto lay_out = [&] {
+        for (const auto& entry : fs::directory_iterator(".")) {
+            fs::remove_all(entry.path());
+        }
+        fs::create_directory("sub");
+        write_file("a.pal", palette);
+        write_file("short.pal", short_palette);
+        write_file("short.pal.c", old_listing);
+        write_file("sub/c.pal", palette);
+        write_file("sub/c.act", other);
+        write_file("sub/c.pal.c", old_listing);
+    };
+    const auto failing = [&](unsigned long allocation) {
+        setenv("LD_PRELOAD", HUEMILL_FAIL_ALLOCATION, 1);
+        setenv("HUEMILL_TEST_FAIL_ALLOCATION", std::to_string(allocation).c_str(), 1);
+        setenv("HUEMILL_TEST_ALLOCATIONS", "../allocations", 1);
+        const RunResult run = huemill(args);
+        unsetenv("LD_PRELOAD");
+        unsetenv("HUEMILL_TEST_FAIL_ALLOCATION");
+        unsetenv("HUEMILL_TEST_ALLOCATIONS");
+        return run;
+    };
+    lay_out();
+    const RunResult clean = failing(0);
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    ASSERT_EQ(clean.err, warnings[0] + warnings[1]);
+    const unsigned long allocations = std::stoul(read_file("../allocations"));
+    ASSERT_GT(allocations, 4U);
+    for (unsigned long allocation = 1; allocation <= allocations; ++allocation) {
+        const std::string where = "allocation " + std::to_string(allocation);
+        lay_out();
+        const RunResult run = failing(allocation);
+        // The listings made are complete, in argument order; the rest hold
+        // what they held before: the state after the first few inputs.
+        std::size_t complete = args.size() + 1;
+        for (std::size_t inputs = 0; inputs <= args.size(); ++inputs) {
+            std::map<std::string, std::string> state = {
+                {"a.pal.c", ""}, {"short.pal.c", old_listing}, {"sub/c.pal.c", old_listing}};
+            for (std::size_t i = 0; i < inputs; ++i) {
+                state[listings[i]] = made[i];
+            }
+            bool matches = true;
+            for (const auto& [name, bytes] : state) {
+                matches = matches && read_file(name) == bytes;
+            }
+            complete = matches ? inputs : complete;
+        }
+        ASSERT_LE(complete, args.size()) << where << ": the listings are in no state a run leaves";
+        for (const std::string& name : files_left()) {
+            EXPECT_EQ(name.find(".huemill-"), std::string::npos)
+                << where << ": " << name << " left";
+        }
+        if (run.status == 0) {
+            // A warning may be lost, and nothing else.
+            EXPECT_EQ(complete, args.size()) << where;
+            EXPECT_TRUE(run.err == "" || run.err == warnings[0] || run.err == warnings[1] ||
+                        run.err == warnings[0] + warnings[1])
+                << where << ": " << run.err;
+            continue;
+        }
+        // One line that says so, and for a listing that was not made.
+        EXPECT_EQ(run.status, 1) << where << ": " << run.err;
+        const std::size_t last_line = run.err.rfind('\n', run.err.size() - 2) + 1;
+        const std::string said = run.err.substr(last_line);
+        const std::string failed = complete < args.size() ? args[complete] : "none";
+        const std::string its_listing = complete < args.size() ? listings[complete] : "none";
+        EXPECT_TRUE(said == failure_message(failed, ENOMEM) ||
+                    said == failure_message(its_listing, ENOMEM) ||
+                    said == "huemill: Cannot allocate memory\n")
+            << where << ", " << complete << " listings made: " << run.err;
+    }
 }
 
 TEST_F(Replace, AnyListingPathTheSystemTakesWorks) {

@@ -213,8 +213,11 @@ std::vector<std::string> from_inside() {
     if (geteuid() != 0) {
         return {};
     }
-    return {"unshare", "--mount",         "sh", "-c", "mount -t tmpfs none /proc && exec \"$@\"",
-            "sh",      HUEMILL_NO_XATTRAT};
+    // /proc/self/fd hidden under an empty folder: the shell's pid is the
+    // program's, which it becomes.
+    return {
+        "unshare", "--mount",         "sh", "-c", "mount -t tmpfs none /proc/$$/fd && exec \"$@\"",
+        "sh",      HUEMILL_NO_XATTRAT};
 }
 
 std::vector<std::string> traced(const std::vector<std::string>& options) {
