@@ -8,29 +8,98 @@
 namespace huemill {
 namespace {
 
-// Characters that a terminal acts on, or shows as nothing, so that two
-// names would read alike: C1 controls, and format characters (the soft
-// hyphen, the zero-width characters, line and paragraph separators, the
-// bidirectional controls, the word joiner and invisible operators, the byte
-// order mark and the interlinear annotation characters).
+// Characters that a terminal acts on, or shows as nothing or as a blank,
+// so that two names would read alike: C1 controls; every character
+// Unicode holds default-ignorable (Default_Ignorable_Code_Point, Unicode
+// 15.1: the soft hyphen, joiners, the bidirectional controls, variation
+// selectors, fillers, tag characters and the rest); line and paragraph
+// separators and the interlinear annotation characters; every space but
+// U+0020, and the Braille blank.
+struct Range {
+    char32_t first, last;
+};
+// clang-format off
+constexpr Range shown_as_code_points[] = {
+    {0x0080, 0x00A0},    // C1 controls; no-break space
+    {0x00AD, 0x00AD},    // soft hyphen
+    {0x034F, 0x034F},    // combining grapheme joiner
+    {0x061C, 0x061C},    // Arabic letter mark
+    {0x115F, 0x1160},    // Hangul choseong and jungseong fillers
+    {0x1680, 0x1680},    // Ogham space mark
+    {0x17B4, 0x17B5},    // Khmer inherent vowels
+    {0x180B, 0x180F},    // Mongolian variation selectors and vowel separator
+    {0x2000, 0x200F},    // spaces, zero-width characters, directional marks
+    {0x2028, 0x202F},    // line and paragraph separators, embeddings, narrow no-break space
+    {0x205F, 0x206F},    // medium mathematical space, word joiner, invisible operators, isolates
+    {0x2800, 0x2800},    // Braille pattern blank
+    {0x3000, 0x3000},    // ideographic space
+    {0x3164, 0x3164},    // Hangul filler
+    {0xFE00, 0xFE0F},    // variation selectors
+    {0xFEFF, 0xFEFF},    // zero-width no-break space, the byte order mark
+    {0xFFA0, 0xFFA0},    // halfwidth Hangul filler
+    {0xFFF0, 0xFFFB},    // unassigned, interlinear annotation characters
+    {0x1BCA0, 0x1BCA3},  // shorthand format controls
+    {0x1D173, 0x1D17A},  // musical symbol formats
+    {0xE0000, 0xE0FFF},  // tag characters, variation selectors 17 to 256
+};
+// clang-format on
+
 bool shown_as_code_point(char32_t code_point) {
-    const auto in = [code_point](char32_t first, char32_t last) {
-        return code_point >= first && code_point <= last;
-    };
-    return in(0x80, 0x9F) || code_point == 0xAD || code_point == 0x061C || code_point == 0x180E ||
-           in(0x200B, 0x200F) || in(0x2028, 0x202E) || in(0x2060, 0x206F) || code_point == 0xFEFF ||
-           in(0xFFF9, 0xFFFB);
+    for (const Range& range : shown_as_code_points) {
+        if (code_point >= range.first && code_point <= range.last) {
+            return true;
+        }
+    }
+    return code_point >= 0xD800 && code_point <= 0xDFFF;  // a lone surrogate, in WTF-8
 }
 
-bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
-
-void append_code_point(std::string& line, char32_t code_point) {
-    line += "\\u";
-    for (unsigned shift = 12;; shift -= 4) {
-        line += upper_hex_digits[(code_point >> shift) & 0xFU];
+// Appends value in hexadecimal, in at least digits digits.
+void append_hex(std::string& line, char32_t value, unsigned digits) {
+    unsigned shift = 4 * (digits - 1);
+    while (shift + 4 < 32 && (value >> (shift + 4)) != 0) {
+        shift += 4;
+    }
+    for (;; shift -= 4) {
+        line += upper_hex_digits[(value >> shift) & 0xFU];
         if (shift == 0) {
             break;
         }
+    }
+}
+
+// Where a backslash separates folders, no escape may start with one:
+// escapes are written in angle brackets, which no name there can hold.
+constexpr bool in_brackets = platform::backslash_separates_folders;
+
+// Appends the escape of a byte that is no part of a character.
+void append_byte_escape(std::string& line, unsigned char byte) {
+    line += in_brackets ? "<0x" : "\\x";
+    append_hex(line, byte, 2);
+    if (in_brackets) {
+        line += '>';
+    }
+}
+
+// Appends the escape of code_point: <U+XXXX> where a backslash separates
+// folders; elsewhere \n, \t, \r and \\ for those, \xHH for other ASCII,
+// \uXXXX up to U+FFFF and \UXXXXXXXX past it.
+void append_escape(std::string& line, char32_t code_point) {
+    if (in_brackets) {
+        line += "<U+";
+        append_hex(line, code_point, 4);
+        line += '>';
+    } else if (code_point == '\n' || code_point == '\t' || code_point == '\r' ||
+               code_point == '\\') {
+        line += '\\';
+        line += code_point == '\n'   ? 'n'
+                : code_point == '\t' ? 't'
+                : code_point == '\r' ? 'r'
+                                     : '\\';
+    } else if (code_point < 0x80) {
+        append_byte_escape(line, static_cast<unsigned char>(code_point));
+    } else {
+        line += code_point <= 0xFFFF ? "\\u" : "\\U";
+        append_hex(line, code_point, code_point <= 0xFFFF ? 4 : 8);
     }
 }
 
@@ -81,20 +150,12 @@ void append_printable(std::string& line, std::string_view text) {
             length = utf8_character(text, code_point, platform::names_in_wtf8);
         }
         if (length == 0) {
-            line += {'\\', 'x', upper_hex_digits[byte >> 4U], upper_hex_digits[byte & 0xFU]};
+            append_byte_escape(line, byte);
             length = 1;
-        } else if (byte == '\n') {
-            line += "\\n";
-        } else if (byte == '\t') {
-            line += "\\t";
-        } else if (byte == '\r') {
-            line += "\\r";
-        } else if (byte == '\\' && !platform::backslash_separates_folders) {
-            line += "\\\\";  // so that "a\\nb" never reads as "a", a line end and "b"
-        } else if (byte < 0x20 || byte == 0x7F) {
-            line += {'\\', 'x', upper_hex_digits[byte >> 4U], upper_hex_digits[byte & 0xFU]};
-        } else if (shown_as_code_point(code_point) || is_surrogate(code_point)) {
-            append_code_point(line, code_point);
+        } else if (code_point < 0x20 || code_point == 0x7F ||
+                   (code_point == '\\' && !platform::backslash_separates_folders) ||
+                   shown_as_code_point(code_point)) {
+            append_escape(line, code_point);
         } else {
             line.append(text.substr(0, length));
         }

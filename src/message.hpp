@@ -9,14 +9,18 @@
 namespace huemill {
 
 // Appends text to line with every character that could break the line,
-// drive the terminal or read as another escaped: line ends and tabs as \n,
-// \r and \t; other control bytes, DEL and bytes that are not UTF-8 as \xHH;
-// a backslash as \\ where it is no folder separator (not on Windows); C1
-// controls and the invisible format characters (U+00AD, U+061C, U+180E,
-// U+200B to U+200F, U+2028 to U+202E, U+2060 to U+206F, U+FEFF, U+FFF9 to
-// U+FFFB) as \uHHHH, and so, in a Windows name, a lone surrogate. Every
-// other character, UTF-8 included, passes as it is, so that two names that
-// differ are shown differently.
+// drive the terminal, show as nothing or as a blank, escaped: line ends
+// and tabs as \n, \r and \t; other control bytes, DEL and bytes that are
+// not UTF-8 as \xHH; a backslash as \\ where it is no folder separator
+// (not on Windows); C1 controls, every default-ignorable code point, line
+// and paragraph separators, interlinear annotation characters, every space
+// but U+0020 and the Braille blank as \uHHHH, past U+FFFF as \UHHHHHHHH,
+// and so, in a Windows name, a lone surrogate. Where a backslash separates
+// folders (Windows) and so cannot be escaped, every escape is written
+// <U+HHHH> instead (<0xHH> for a byte), which no name there can hold.
+// Every other character, UTF-8 included, passes as it is, so that two
+// names that differ are shown differently. Letters of other scripts that
+// look alike, and a character composed or decomposed, are not told apart.
 void append_printable(std::string& line, std::string_view text);
 
 // The length (2 to 4) of the well-formed UTF-8 character of a code point

@@ -70,30 +70,51 @@ TEST_F(Replace, ReadOnlyListingAndDirectoryAreNotReplaced) {
 }
 
 TEST_F(Replace, MessagesStayOneLineWhateverTheName) {
-    const std::pair<std::string, std::string> names[] = {
-        {"a\nb\x1B[31m.pal", "a\\nb\\x1B[31m.pal"},
-        {"tab\there\r\x7F.pal", "tab\\there\\r\\x7F.pal"},
+    // Each name, and how it shows on Linux and on Windows, where a
+    // backslash separates folders and escapes are written <U+...>.
+    const struct {
+        std::string name, on_linux, on_windows;
+    } names[] = {
+        {"a\nb\x1B[31m.pal", "a\\nb\\x1B[31m.pal", "a<U+000A>b<U+001B>[31m.pal"},
+        {"tab\there\r\x7F.pal", "tab\\there\\r\\x7F.pal", "tab<U+0009>here<U+000D><U+007F>.pal"},
         // Invisible: a soft hyphen, a zero-width space, line and paragraph
         // separators, a word joiner and a byte order mark.
         {"sky\xC2\xAD\xE2\x80\x8B\xE2\x80\xA8\xE2\x80\xA9\xE2\x81\xA0\xEF\xBB\xBF.pal",
-         "sky\\u00AD\\u200B\\u2028\\u2029\\u2060\\uFEFF.pal"},
+         "sky\\u00AD\\u200B\\u2028\\u2029\\u2060\\uFEFF.pal",
+         "sky<U+00AD><U+200B><U+2028><U+2029><U+2060><U+FEFF>.pal"},
         // U+009B is CSI to a terminal; U+202E and U+2066 reorder what follows.
         {"csi\xC2\x9B"
          "31m\xE2\x80\xAElap.\xE2\x81\xA6x",
-         "csi\\u009B31m\\u202Elap.\\u2066x"},
-#ifdef _WIN32  // a folder separator, never part of a name
-        {"\xC3\xA9t\xC3\xA9\\nb.pal", "\xC3\xA9t\xC3\xA9\\nb.pal"},
-#else
-        // A backslash of the name itself, which must not read as a line end.
-        {"\xC3\xA9t\xC3\xA9\\nb.pal", "\xC3\xA9t\xC3\xA9\\\\nb.pal"},
+         "csi\\u009B31m\\u202Elap.\\u2066x", "csi<U+009B>31m<U+202E>lap.<U+2066>x"},
+        // Ignorable or blank: a tag letter A, a variation selector, a
+        // combining grapheme joiner, Hangul fillers, a Mongolian variation
+        // selector, the Braille blank, a no-break, an en and a narrow
+        // no-break space.
+        {"t\xF3\xA0\x81\x81v\xEF\xB8\x8F"
+         "c\xCD\x8Fh\xE1\x85\x9F\xE3\x85\xA4m\xE1\xA0\x8B"
+         "b\xE2\xA0\x80s\xC2\xA0\xE2\x80\x82\xE2\x80\xAF.pal",
+         "t\\U000E0041v\\uFE0Fc\\u034Fh\\u115F\\u3164m\\u180Bb\\u2800s\\u00A0\\u2002\\u202F.pal",
+         "t<U+E0041>v<U+FE0F>c<U+034F>h<U+115F><U+3164>m<U+180B>b<U+2800>s<U+00A0><U+2002>"
+         "<U+202F>.pal"},
+        // A backslash: on Linux part of the name, which must not read as a
+        // line end; on Windows a folder separator, never part of a name.
+        {"\xC3\xA9t\xC3\xA9\\nb.pal", "\xC3\xA9t\xC3\xA9\\\\nb.pal", "\xC3\xA9t\xC3\xA9\\nb.pal"},
+        {"a\\u202E.pal", "a\\\\u202E.pal", "a\\u202E.pal"},
+        {"a\xE2\x80\xAE.pal", "a\\u202E.pal", "a<U+202E>.pal"},
+#ifndef _WIN32
         // Windows names are UTF-16: every one converts to UTF-8.
         {"raw\x9B"
          "31m\xFF\xC0\xAF\xED\xA0\x80\xE2\x80.pal",
-         "raw\\x9B31m\\xFF\\xC0\\xAF\\xED\\xA0\\x80\\xE2\\x80.pal"},
+         "raw\\x9B31m\\xFF\\xC0\\xAF\\xED\\xA0\\x80\\xE2\\x80.pal", ""},
 #endif
     };
-    for (const auto& [name, shown] : names) {
-        const auto run = huemill({name});
+    for (const auto& row : names) {
+#ifdef _WIN32
+        const std::string& shown = row.on_windows;
+#else
+        const std::string& shown = row.on_linux;
+#endif
+        const auto run = huemill({row.name});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err.rfind("huemill: " + shown + ": ", 0), 0U) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;

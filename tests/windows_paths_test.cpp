@@ -69,10 +69,10 @@ TEST(WindowsText, NamesGoToWtf8AndBackUnchangedAndPairsAreNeverSplit) {
         {L"sky.pal", "sky.pal", "sky.pal"},
         {L"\u00E9t\u00E9", "\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
         {L"\xD83C\xDFA8.pal", "\xF0\x9F\x8E\xA8.pal", "\xF0\x9F\x8E\xA8.pal"},  // a pair
-        {L"a\xD800.pal", "a\xED\xA0\x80.pal", "a\\uD800.pal"},                  // lone high
-        {L"a\xDFFF.pal", "a\xED\xBF\xBF.pal", "a\\uDFFF.pal"},                  // lone low
-        {L"\xDC00\xD83C", "\xED\xB0\x80\xED\xA0\xBC", "\\uDC00\\uD83C"},        // at the ends
-        {L"\xD83C\xD83C\xDFA8", "\xED\xA0\xBC\xF0\x9F\x8E\xA8", "\\uD83C\xF0\x9F\x8E\xA8"},
+        {L"a\xD800.pal", "a\xED\xA0\x80.pal", "a<U+D800>.pal"},                 // lone high
+        {L"a\xDFFF.pal", "a\xED\xBF\xBF.pal", "a<U+DFFF>.pal"},                 // lone low
+        {L"\xDC00\xD83C", "\xED\xB0\x80\xED\xA0\xBC", "<U+DC00><U+D83C>"},      // at the ends
+        {L"\xD83C\xD83C\xDFA8", "\xED\xA0\xBC\xF0\x9F\x8E\xA8", "<U+D83C>\xF0\x9F\x8E\xA8"},
     };
     for (const auto& row : cases) {
         EXPECT_EQ(huemill::windows::utf8(row.wide), row.wtf8) << row.shown;
