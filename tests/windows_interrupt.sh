@@ -1,9 +1,11 @@
 #!/bin/sh
 # Ctrl-C at random moments of a batch, under wine, which delivers SIGINT to
-# a Windows program as Ctrl-C: every run leaves no temporary file, its
-# listings complete in argument order and the rest not there, and a run
-# that was cut short says so in its status (STATUS_CONTROL_C_EXIT, whose
-# low byte, 58, is what wine's process ends with).
+# a Windows program as Ctrl-C, twice in quick succession, as an impatient
+# user presses it: every run ends within a time limit, leaves no temporary
+# file, its listings complete in argument order and the rest not there,
+# and a run that was cut short says so in its status
+# (STATUS_CONTROL_C_EXIT, whose low byte, 58, is what wine's process ends
+# with).
 # Usage: tests/windows_interrupt.sh WINE PROGRAM PALETTE LISTING
 set -eu
 wine=$1 program=$2 palette=$3 listing=$4
@@ -41,6 +43,18 @@ while [ "$round" -le "$rounds" ]; do
   delay_ms=$(($(od -An -N2 -tu2 /dev/urandom) % (batch_ms * 2 / 3 + 1)))
   sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
   kill -INT "$pid" 2>/dev/null || true
+  sleep "0.00$(($(od -An -N1 -tu1 /dev/urandom) % 10))"
+  kill -INT "$pid" 2>/dev/null || true
+  # A run ends well within 20 seconds, or it hangs.
+  waited=0
+  while kill -0 "$pid" 2>/dev/null && [ "$waited" -lt 400 ]; do
+    sleep 0.05
+    waited=$((waited + 1))
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null || true
+    fail "still running 20 seconds after Ctrl-C"
+  fi
   status=0
   wait "$pid" || status=$?
 

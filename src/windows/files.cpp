@@ -62,16 +62,18 @@ bool reports_late(const std::wstring& path) {
 
 // Calls attempt, which returns 0 or a Windows error code, until it succeeds,
 // fails for a reason other than another program holding the file, or about
-// a second has passed. Returns what the last call returned.
+// a second has passed, or where interruptible, Ctrl-C or its kin came
+// meanwhile. Returns what the last call returned.
 template <typename Attempt>
-DWORD retrying(Attempt attempt) {
+DWORD retrying(bool interruptible, Attempt attempt) {
     constexpr ULONGLONG patience_ms = 1000;
     const ULONGLONG start = GetTickCount64();
     DWORD pause_ms = 1;
     for (;;) {
         const DWORD code = attempt();
         if (code == 0 || !held_by_another_program(code) ||
-            GetTickCount64() - start >= patience_ms) {
+            GetTickCount64() - start >= patience_ms ||
+            (interruptible && interruption_pending())) {
             return code;
         }
         Sleep(pause_ms);
@@ -302,7 +304,8 @@ int commit(Listing& listing) {
     if (listing.run.flush_first && FlushFileBuffers(listing.file) == 0) {
         return last_error();
     }
-    const DWORD code = retrying([&listing]() -> DWORD {
+    // Ctrl-C cuts the wait short: the listing is then given up.
+    const DWORD code = retrying(true, [&listing]() -> DWORD {
         // The mark comes off only for the rename itself, so that a process
         // killed at any other moment leaves no temporary file.
         if (listing.marked && !set_delete_on_close(listing.file, false)) {
@@ -334,7 +337,7 @@ int discard(Listing& listing) {
             return 0;  // gone with the handle, or when another program lets go
         }
     }
-    const DWORD code = retrying([&listing]() -> DWORD {
+    const DWORD code = retrying(false, [&listing]() -> DWORD {
         return DeleteFileW(listing.temporary_path.c_str()) != 0 ? 0 : GetLastError();
     });
     // Where it cannot be removed because it is not there, nothing is left.

@@ -42,6 +42,10 @@ struct Listing {
     bool marked = false;                     // the temporary file goes when its handle closes
 };
 
+// process.cpp: whether Ctrl-C or its kin came while the listing in
+// progress is being replaced, and waits for it to end the run.
+bool interruption_pending();
+
 // files.cpp: writes all of bytes to file (a HANDLE), going on where a write
 // takes only part. Returns 0 or the error.
 int write_all(void* file, std::string_view bytes);

@@ -31,16 +31,25 @@ namespace {
 // moment. The handler and the run share one word and nothing else: no lock,
 // no event, no call that waits for the other side. Whoever learns from it
 // that the run is to end ends the process at once, with TerminateProcess,
-// which stops the other thread wherever it is and runs nothing after:
+// which stops every other thread wherever it is and runs nothing after:
 // ExitProcess would run the C runtime's exit handlers, which free memory
-// and so wait forever for the heap's lock where the stopped thread held it.
+// and so wait forever for the heap's lock where a stopped thread held it.
 // There is nothing to flush: messages are written unbuffered, and the
 // temporary file goes with its handle.
-//   - the handler, when it arrives while no listing is in progress (idle);
 //   - the run, when it leaves the listing in progress and finds the
 //     handler came meanwhile (interrupted), or when it would start one
-//     and finds the handler is already ending the process.
-// So no order in which the two meet leaves either waiting on the other.
+//     and finds the handler came before;
+//   - the handler, only where the run does not within a moment of an event
+//     that came while no listing was in progress (idle): a palette read
+//     from a pipe that nothing writes to may never end.
+// Every event waits while a listing is in progress, the second Ctrl-C and
+// later ones too. So no order in which the two meet leaves either waiting
+// on the other, and the thread that ends the process is nearly always the
+// run's, at a moment it holds no lock of the system's, while the
+// handlers' threads wait in Sleep, holding none either. (Under wine, a
+// Ctrl-C that comes while the process is being ended starts a thread from
+// a signal handler, which waits forever for a lock that a thread stopped
+// by the ending held.)
 
 enum RunState : int { idle, replacing, interrupted };
 std::atomic<int> run_state{idle};
@@ -51,16 +60,20 @@ static_assert(std::atomic<int>::is_always_lock_free, "shared with the handler's 
     ExitProcess(STATUS_CONTROL_C_EXIT);  // never reached: ends the process at the least
 }
 
-BOOL WINAPI on_console_event(DWORD event) {
-    if (run_state.exchange(interrupted) != replacing) {
+// How long the handler gives a run between listings to end itself: it
+// starts the next listing, and so ends, within a palette's read.
+constexpr DWORD moment_ms = 200;
+
+BOOL WINAPI on_console_event(DWORD /*event*/) {
+    if (run_state.exchange(interrupted) == idle) {
+        Sleep(moment_ms);
         end_interrupted();
     }
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        return TRUE;  // handled: the run ends as the listing is complete or gone
-    }
-    // Closing the console, log-off and shutdown end the process as soon as
-    // the handler returns: it waits instead, for the run to end it, until
-    // Windows loses patience (about 5 seconds).
+    // The run ends the process as the listing in progress is complete or
+    // gone. Returning would end it at once for closing the console,
+    // log-off and shutdown, and end this thread for Ctrl-C: it waits
+    // instead, holding nothing, until the run ends the process or Windows
+    // loses patience (about 5 seconds for those three).
     for (;;) {
         Sleep(INFINITE);
     }
@@ -105,6 +118,8 @@ void hold_interruptions() {
         end_interrupted();  // the handler came first, and is ending the process
     }
 }
+
+bool interruption_pending() { return run_state.load() == interrupted; }
 
 void allow_interruptions() {
     if (run_state.exchange(idle) == interrupted) {
