@@ -179,8 +179,8 @@ TEST_F(Hostile, EachListingGoesBesideThePaletteItWasMadeFrom) {
     write_file("d1/b.pal.c", old_listing);
     write_file("d2/b.pal", two);
     write_file("d2/b.pal.c", old_listing);
-    // The run makes d2 its current folder to replace d2/b.pal.c: then
-    // /proc/self/cwd is still the folder it started in.
+    // After d2/b.pal.c is replaced, /proc/self/cwd is still the folder the
+    // run started in, not d2.
     write_file("y.pal", one);
     write_file("d2/y.pal", two);
     fs::create_directory_symlink("d1", "cur");
