@@ -127,30 +127,37 @@ void note_made(Notes& notes, const platform::FileIdentity& made, const char* inp
     }
 }
 
-// The run's later arguments by their file names, to find which ones a
-// listing would replace; empty for a run of one file.
+// The arguments whose file names a listing could have, by those names, to
+// find which ones a listing would replace: every listing's name ends in
+// ".pal.c", whatever the case of the file system (empty for a run of one
+// file, and for the usual run of palettes that are no listings).
 using InputsByName = std::vector<std::pair<std::string_view, int>>;
 
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool name_before(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [&](char x, char y) { return lower(x) < lower(y); });
+                                        [](char x, char y) { return lower(x) < lower(y); });
+}
+
+bool named_as_a_listing(std::string_view file_name) {
+    const std::string_view suffix = huemill::listing_suffix;
+    return file_name.size() >= suffix.size() &&
+           std::equal(suffix.begin(), suffix.end(), file_name.end() - suffix.size(),
+                      [](char x, char y) { return x == lower(y); });
 }
 
 InputsByName inputs_by_name(int argc, char** arguments) {
     InputsByName inputs;
-    if (argc > 2) {
-        inputs.reserve(static_cast<std::size_t>(argc - 1));
-        for (int i = 1; i < argc; ++i) {
-            const std::string_view argument(arguments[i]);
-            inputs.emplace_back(argument.substr(huemill::file_name_start(argument)), i);
+    for (int i = 2; i < argc; ++i) {  // the first is no later one
+        const std::string_view argument(arguments[i]);
+        const std::string_view file_name = argument.substr(huemill::file_name_start(argument));
+        if (named_as_a_listing(file_name)) {
+            inputs.emplace_back(file_name, i);
         }
-        std::stable_sort(inputs.begin(), inputs.end(), [](const auto& a, const auto& b) {
-            return name_before(a.first, b.first);
-        });
     }
+    std::stable_sort(inputs.begin(), inputs.end(),
+                     [](const auto& a, const auto& b) { return name_before(a.first, b.first); });
     return inputs;
 }
 
