@@ -24,14 +24,43 @@ std::size_t hex_digit_count(std::uint32_t value) {
 // A listing holds up to 765 values, and writing them is the bulk of
 // huemill's own work: each value's eight upper-case hexadecimal digits are
 // made as one 64-bit word, the most significant digit in its lowest byte.
+// Two ways make them: a table of the digit pairs of every byte, which
+// every processor runs (the 32-bit Windows program's, as i686 has no SSE2
+// by default), and SSE2 where every processor of the target has it.
+
+// The two digits of every byte value, the first in the lower byte.
+constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
+    std::array<std::uint16_t, 256> pairs{};
+    for (std::size_t byte = 0; byte < 256; ++byte) {
+        pairs[byte] =
+            static_cast<std::uint16_t>(static_cast<unsigned>(upper_hex_digits[byte >> 4U]) |
+                                       static_cast<unsigned>(upper_hex_digits[byte & 0xFU]) << 8U);
+    }
+    return pairs;
+}();
+
+// The digits of value, looked up in pairs.
+std::uint64_t hex_digits(std::uint32_t value) {
+    return std::uint64_t{hex_pairs[value >> 24U]} |
+           std::uint64_t{hex_pairs[value >> 16U & 0xFFU]} << 16U |
+           std::uint64_t{hex_pairs[value >> 8U & 0xFFU]} << 32U |
+           std::uint64_t{hex_pairs[value & 0xFFU]} << 48U;
+}
+
+// The digits of record k's red, green and blue values, into digits, from
+// the table.
+void record_digits_by_table(const RecordArea& records, std::size_t k, std::uint64_t (&digits)[3]) {
+    digits[0] = hex_digits(record_red(records, k));
+    digits[1] = hex_digits(record_green(records, k));
+    digits[2] = hex_digits(record_blue(records, k));
+}
 
 #if defined(__SSE2__) && defined(__x86_64__)
 
-// The digits of record k's red, green and blue values, into digits. SSE2,
-// which every x86-64 processor has, makes all 24 at once: each byte split
-// into its two digits, each value's bytes put most significant first, and
-// each digit turned into its character.
-void record_digits(const RecordArea& records, std::size_t k, std::uint64_t (&digits)[3]) {
+// The same with SSE2, which every x86-64 processor has: all 24 digits at
+// once, each byte split into its two digits, each value's bytes put most
+// significant first, and each digit turned into its character.
+void record_digits_by_sse2(const RecordArea& records, std::size_t k, std::uint64_t (&digits)[3]) {
     // Record k and the 4 bytes after its blue value, which are its own.
     const __m128i values =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(records.data() + k * record_size));
@@ -53,33 +82,11 @@ void record_digits(const RecordArea& records, std::size_t k, std::uint64_t (&dig
     digits[2] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(blue));
 }
 
+constexpr auto fastest_record_digits = record_digits_by_sse2;
+
 #else
 
-// The two digits of every byte value, the first in the lower byte.
-constexpr std::array<std::uint16_t, 256> hex_pairs = [] {
-    std::array<std::uint16_t, 256> pairs{};
-    for (std::size_t byte = 0; byte < 256; ++byte) {
-        pairs[byte] =
-            static_cast<std::uint16_t>(static_cast<unsigned>(upper_hex_digits[byte >> 4U]) |
-                                       static_cast<unsigned>(upper_hex_digits[byte & 0xFU]) << 8U);
-    }
-    return pairs;
-}();
-
-// The digits of value, looked up in pairs.
-std::uint64_t hex_digits(std::uint32_t value) {
-    return std::uint64_t{hex_pairs[value >> 24U]} |
-           std::uint64_t{hex_pairs[value >> 16U & 0xFFU]} << 16U |
-           std::uint64_t{hex_pairs[value >> 8U & 0xFFU]} << 32U |
-           std::uint64_t{hex_pairs[value & 0xFFU]} << 48U;
-}
-
-// The digits of record k's red, green and blue values, into digits.
-void record_digits(const RecordArea& records, std::size_t k, std::uint64_t (&digits)[3]) {
-    digits[0] = hex_digits(record_red(records, k));
-    digits[1] = hex_digits(record_green(records, k));
-    digits[2] = hex_digits(record_blue(records, k));
-}
+constexpr auto fastest_record_digits = record_digits_by_table;
 
 #endif
 
@@ -95,6 +102,26 @@ char* put_hex(char* out, std::uint64_t digits, std::uint32_t value) {
         out[i] = static_cast<char>(shown >> (8 * i) & 0xFFU);
     }
     return out + count;
+}
+
+// The listing of the first entry_count records, into text, its digits made
+// by record_digits; its length in bytes.
+template <void (*record_digits)(const RecordArea&, std::size_t, std::uint64_t (&)[3])>
+std::size_t format_with(unsigned entry_count, const RecordArea& records, ListingText& text) {
+    const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
+    char* out = put_text(text.data(), declaration_line);
+    for (std::size_t k = 0; k < count; ++k) {
+        std::uint64_t digits[3];
+        record_digits(records, k, digits);
+        out = put_text(out, "\nr: ");
+        out = put_hex(out, digits[0], record_red(records, k));
+        out = put_text(out, ", g: ");
+        out = put_hex(out, digits[1], record_green(records, k));
+        out = put_text(out, ", b: ");
+        out = put_hex(out, digits[2], record_blue(records, k));
+    }
+    *out++ = '\n';
+    return static_cast<std::size_t>(out - text.data());
 }
 
 }  // namespace
@@ -118,20 +145,12 @@ void listing_name(std::string_view argument, std::string& listing) {
 }
 
 std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text) {
-    const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
-    char* out = put_text(text.data(), declaration_line);
-    for (std::size_t k = 0; k < count; ++k) {
-        std::uint64_t digits[3];
-        record_digits(records, k, digits);
-        out = put_text(out, "\nr: ");
-        out = put_hex(out, digits[0], record_red(records, k));
-        out = put_text(out, ", g: ");
-        out = put_hex(out, digits[1], record_green(records, k));
-        out = put_text(out, ", b: ");
-        out = put_hex(out, digits[2], record_blue(records, k));
-    }
-    *out++ = '\n';
-    return static_cast<std::size_t>(out - text.data());
+    return format_with<fastest_record_digits>(entry_count, records, text);
+}
+
+std::size_t format_listing_by_table(unsigned entry_count, const RecordArea& records,
+                                    ListingText& text) {
+    return format_with<record_digits_by_table>(entry_count, records, text);
 }
 
 }  // namespace huemill

@@ -117,6 +117,13 @@ void listing_name(std::string_view argument, std::string& listing);
 // text and returns its length in bytes.
 std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text);
 
+// The same, its digits made with the table the 32-bit Windows program uses
+// (i686 has no SSE2 by default), which format_listing uses elsewhere only
+// where SSE2 is missing: built everywhere, so that the tests check it on
+// every machine against the other.
+std::size_t format_listing_by_table(unsigned entry_count, const RecordArea& records,
+                                    ListingText& text);
+
 }  // namespace huemill
 
 #endif

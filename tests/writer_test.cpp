@@ -1,5 +1,7 @@
 // The listing writer, the listing name and its temporary name, in memory.
 
+#include <cstdio>
+
 #include "listing_file.hpp"
 #include "palette.hpp"
 #include "support.hpp"
@@ -54,6 +56,49 @@ TEST(ListingText, LargestListingFillsItsBufferExactly) {
     const std::string listing = listing_of(255, area_of(widest));
     EXPECT_EQ(listing, expected);
     EXPECT_EQ(listing.size(), huemill::listing_capacity);
+}
+
+TEST(ListingText, TableDigitsMatchTheFastestAndPrintfOnEdgesAndRandomRecords) {
+    // The 32-bit Windows program makes its digits from a table; nothing
+    // else runs that code, so it is checked here, on every machine.
+    std::vector<std::uint32_t> edges = {0, 0xFFFFFFFFU, 0x7FFFFFFFU, 0x80000000U};
+    for (unsigned shift = 0; shift < 32; shift += 4) {
+        for (const std::uint32_t near : {0U, 1U, 0xFU}) {
+            edges.push_back((1U << shift) + near - 1);
+            edges.push_back(0xAU << shift);
+        }
+    }
+    std::vector<huemill_test::Rgb> records;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        records.push_back({edges[i], edges[(i + 1) % edges.size()], edges[(i + 7) % edges.size()]});
+    }
+    std::uint64_t state = 0x9E3779B97F4A7C15U;  // xorshift: the same records every run
+    const auto next = [&state] {
+        state ^= state << 13U;
+        state ^= state >> 7U;
+        state ^= state << 17U;
+        return static_cast<std::uint32_t>(state >> 32U);
+    };
+    for (int round = 0; round < 40; ++round) {
+        records.resize(edges.size());
+        while (records.size() < 255) {
+            // Values of every length, from one digit to eight.
+            const auto value = [&] { return next() >> (next() % 32); };
+            records.push_back({value(), value(), value()});
+        }
+        const huemill::RecordArea area = area_of(records);
+        std::string expected = declaration;
+        for (const auto& [red, green, blue] : records) {
+            char line[64];
+            std::snprintf(line, sizeof line, "\nr: %X, g: %X, b: %X", red, green, blue);
+            expected += line;
+        }
+        expected += "\n";
+        huemill::ListingText text;
+        const std::size_t size = huemill::format_listing_by_table(255, area, text);
+        ASSERT_EQ(std::string(text.data(), size), expected) << "round " << round;
+        ASSERT_EQ(listing_of(255, area), expected) << "round " << round;
+    }
 }
 
 TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
