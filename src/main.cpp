@@ -396,9 +396,12 @@ int run(int argc, char* argv[], const char*& current) {
 int main(int argc, char* argv[]) {
     platform::prepare_process();
     const char* current = nullptr;
+    int status = exit_failed;
     try {
-        return run(argc, argv, current);
+        status = run(argc, argv, current);
     } catch (const std::bad_alloc&) {
-        return out_of_memory(current);
+        status = out_of_memory(current);
     }
+    std::free(reserve);
+    return status;
 }
