@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "linux/access_rules.hpp"
 #include "linux/listing.hpp"
 
 namespace huemill::platform {
@@ -34,9 +35,6 @@ uid_t effective_user() {
 // The access ACL as the system stores it: copying these bytes copies the
 // ACL, with no library needed.
 constexpr char acl_attribute[] = "system.posix_acl_access";
-
-// What a private temporary file is made with: for its owner alone.
-constexpr mode_t private_mode = 0600;
 
 // Reads into value, from its byte at on, what read gives: given a buffer
 // and its size it fills the buffer, and given none it returns the size it
@@ -202,67 +200,9 @@ bool names_include(std::string_view names, std::string_view name) {
     return false;
 }
 
-// The tags of an ACL's entries, as stored: a 4-byte header, then 8-byte
-// entries of tag, permissions and id, little-endian.
-enum AclTag : unsigned {
-    owning_group = 0x04,
-    named_group = 0x08,
-    mask = 0x10,
-    others = 0x20,
-};
-constexpr std::size_t acl_header_size = 4;
-constexpr std::size_t acl_entry_size = 8;
-unsigned tag_of(const std::string& acl, std::size_t entry) {
-    return static_cast<unsigned char>(acl[entry]) |
-           static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1])) << 8U;
-}
-
-// Where the old listing's group cannot be kept, the replacement has another
-// owning group, and users change class: the old group's members who are in
-// no other named class count as others, and the new group's members count
-// as its owning group, whatever they counted as before (the old owning
-// group, a named group, or others). So that no one gains, others get only
-// what both the old owning group (through the mask) and others had, and the
-// owning group only what every one of those classes had, each named group
-// (through the mask) included. Named users, named groups and the mask keep
-// their entries. narrow_bits applies the rule to bits alone, narrow_acl to
-// an ACL as stored.
-void narrow_bits(mode_t& mode) {
-    const mode_t both = (mode >> 3U) & mode & 07U;
-    mode = (mode & ~static_cast<mode_t>(077)) | both << 3U | both;
-}
-void narrow_acl(std::string& acl) {
-    unsigned masked = 07, group = 07, other = 07, every_named_group = 07;
-    for (std::size_t entry = acl_header_size; entry + acl_entry_size <= acl.size();
-         entry += acl_entry_size) {
-        const unsigned rights = static_cast<unsigned char>(acl[entry + 2]) & 07U;
-        switch (tag_of(acl, entry)) {
-            case mask:
-                masked = rights;
-                break;
-            case owning_group:
-                group = rights;
-                break;
-            case others:
-                other = rights;
-                break;
-            case named_group:
-                every_named_group &= rights;
-                break;
-            default:
-                break;
-        }
-    }
-    const unsigned as_others = group & masked & other;
-    const unsigned as_group = as_others & every_named_group & masked;
-    for (std::size_t entry = acl_header_size; entry + acl_entry_size <= acl.size();
-         entry += acl_entry_size) {
-        const unsigned tag = tag_of(acl, entry);
-        if (tag == owning_group || tag == others) {
-            acl[entry + 2] = static_cast<char>(tag == owning_group ? as_group : as_others);
-            acl[entry + 3] = 0;
-        }
-    }
+// The owner, group and bits of the file of status.
+Holder holder_of(const struct stat& status) {
+    return {status.st_uid, status.st_gid, status.st_mode & 0777U};
 }
 
 // Gives the private temporary file the old listing's owner where root
@@ -273,20 +213,24 @@ void narrow_acl(std::string& acl) {
 int keep_owner_and_group(const Listing& listing, bool& group_kept) {
     const struct stat& old = listing.old.status;
     group_kept = true;
-    if (effective_user() == 0 && old.st_uid != 0) {
-        if (fchown(listing.descriptor, old.st_uid, old.st_gid) == 0) {
+    switch (chown_to_keep(effective_user(), holder_of(old), holder_of(listing.given))) {
+        case Chown::none:
             return 0;
-        }
-        return errno == EPERM ? error_owner_not_kept : failure_errno();
+        case Chown::owner_and_group:
+            if (fchown(listing.descriptor, old.st_uid, old.st_gid) == 0) {
+                return 0;
+            }
+            return errno == EPERM ? error_owner_not_kept : failure_errno();
+        case Chown::group:
+            if (fchown(listing.descriptor, static_cast<uid_t>(-1), old.st_gid) == 0) {
+                return 0;
+            }
+            if (errno != EPERM) {
+                return failure_errno();
+            }
+            group_kept = false;  // this user is not in that group
+            return 0;
     }
-    if (listing.given.st_gid == old.st_gid ||
-        fchown(listing.descriptor, static_cast<uid_t>(-1), old.st_gid) == 0) {
-        return 0;
-    }
-    if (errno != EPERM) {
-        return failure_errno();
-    }
-    group_kept = false;  // this user is not in that group
     return 0;
 }
 
@@ -363,8 +307,6 @@ int look_at_old_listing(Listing& listing) {
     return 0;
 }
 
-mode_t creation_mode(const Listing& listing) { return listing.replaces ? private_mode : 0666; }
-
 int copy_metadata(Listing& listing, FileIdentity& identity) {
     errno = 0;
     if (fstat(listing.descriptor, &listing.given) != 0) {
@@ -381,33 +323,31 @@ int copy_metadata(Listing& listing, FileIdentity& identity) {
     if (const int error = keep_owner_and_group(listing, group_kept)) {
         return error;
     }
-    // The permission bits only: setuid, setgid and sticky do not suit a
-    // listing, which is text.
-    mode_t mode = listing.old.status.st_mode & 0777U;
-    std::string& acl = listing.old.acl;
-    if (!group_kept) {
-        narrow_bits(mode);
-        narrow_acl(acl);  // in place: allocates nothing
-    }
     copy_user_attributes(listing);
-    // Last, what opens the file to others: the old ACL, which replaces any
-    // the file inherited and sets the bits with it, or the bits, once no
-    // inherited ACL is left to widen them.
-    if (!acl.empty()) {
+    // Whether the file inherited an ACL from its folder matters only where
+    // the old listing had none to set in its place.
+    std::string& acl = listing.old.acl;
+    bool inherited = false;
+    if (acl.empty()) {
+        errno = 0;
+        inherited = fgetxattr(listing.descriptor, acl_attribute, nullptr, 0) >= 0;
+        if (!inherited && errno != ENODATA && !unsupported(errno)) {
+            return failure_errno();
+        }
+    }
+    const Opening open = opening(listing.old.status.st_mode & 0777U, acl, group_kept,
+                                 listing.given.st_mode & 0777U, inherited);
+    // Last, what opens the file to others (narrowing the ACL allocated
+    // nothing: it is done in place).
+    if (open.set_acl) {
         return fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0
                    ? failure_errno()
                    : 0;
     }
-    errno = 0;
-    const bool inherited = fgetxattr(listing.descriptor, acl_attribute, nullptr, 0) >= 0;
-    if (!inherited && errno != ENODATA && !unsupported(errno)) {
+    if (open.remove_inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
         return failure_errno();
     }
-    if (inherited && fremovexattr(listing.descriptor, acl_attribute) != 0) {
-        return failure_errno();
-    }
-    const bool as_made = !inherited && (listing.given.st_mode & 0777U) == mode;
-    return !as_made && fchmod(listing.descriptor, mode) != 0 ? failure_errno() : 0;
+    return open.set_bits && fchmod(listing.descriptor, open.bits) != 0 ? failure_errno() : 0;
 }
 
 }  // namespace huemill::platform

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "linux/access_rules.hpp"
 #include "linux/listing.hpp"
 
 namespace huemill::platform {
@@ -205,9 +206,9 @@ int look_to_replace(Listing& listing) {
 int create_temporary(Listing& listing, const std::string& file_name) {
     listing.temporary = file_name;
     errno = 0;
-    listing.descriptor =
-        openat(listing.folder.descriptor, listing.temporary.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, creation_mode(listing));
+    listing.descriptor = openat(listing.folder.descriptor, listing.temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                creation_mode(listing.replaces));
     return listing.descriptor < 0 ? failure_errno() : 0;
 }
 

@@ -92,12 +92,6 @@ int enter_folder(Listing& listing);
 // the error that says why not (EACCES: it may not be written).
 int look_at_old_listing(Listing& listing);
 
-// access.cpp: the mode to create the temporary file with: what any new
-// file gets for a new listing; for a replaced one, its owner's alone, so
-// that whatever the folder gives it (a group, a default ACL) opens it to
-// no one else until copy_metadata has read what it got and set it right.
-mode_t creation_mode(const Listing& listing);
-
 }  // namespace huemill::platform
 
 #endif
