@@ -101,7 +101,10 @@ void write_listing(platform::Listing& listing, const std::string& name, const ch
             outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
         return;
     }
-    outcome.error = platform::copy_metadata(listing, outcome.made);
+    outcome.error = platform::learn_temporary(listing, outcome.made);
+    if (outcome.error == 0) {
+        outcome.error = platform::copy_metadata(listing);
+    }
     if (outcome.error == 0) {
         outcome.error = platform::write_temporary(listing, text, size);
     }

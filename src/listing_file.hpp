@@ -55,7 +55,8 @@ constexpr std::size_t longest_file_name = 255;
 // The temporary file's name, in the listing's folder, for the listing's file
 // name: that name followed by ".huemill-", unique and ".tmp". Where that
 // would pass longest bytes, the listing's name is cut short, but never to
-// nothing, and never inside a UTF-8 character.
+// nothing, and never inside a UTF-8 character unless its first character
+// alone is too long: then to its first byte.
 std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
                                 std::size_t longest = longest_file_name);
 

@@ -187,9 +187,9 @@ int read_file(const Folder& folder, const char* file_name, unsigned char* bytes,
 // --- The listing in progress ------------------------------------------------
 // One listing at a time goes through these hooks, in this order: begin_listing,
 // then where it is to be replaced look_to_replace, then create_temporary
-// until it succeeds or gives up, then copy_metadata, write_temporary and
-// commit, and where any of those fails, discard. The listing ends, whatever
-// happened to it, as its handle goes out of scope.
+// until it succeeds or gives up, then learn_temporary, copy_metadata,
+// write_temporary and commit, and where any of those fails, discard. The
+// listing ends, whatever happened to it, as its handle goes out of scope.
 
 // What a system keeps of one listing, from begin_listing to its end.
 struct Listing;
@@ -220,16 +220,19 @@ int look_to_replace(Listing& listing);
 // closes, so that it goes however the process ends, until commit.
 int create_temporary(Listing& listing, const std::string& file_name);
 
-// Reads what the temporary file got from its folder when it was created
-// (Linux: its group and bits, and any ACL it inherited), and gives it the
-// metadata of the listing it replaces, where one stands at the name: what
-// decides who may use it (its owner where root replaces it, its group,
-// permission bits and access ACL) and its user.* attributes. Sets identity
-// to the temporary file's, which is the listing's once committed. Returns
-// 0, error_owner_not_kept, or another error. Until it returns, the
+// Reads what the temporary file got when it was created: its identity,
+// which is the listing's once committed, into identity, and on Linux its
+// owner, group and bits, for copy_metadata. Returns 0 or the error.
+int learn_temporary(Listing& listing, FileIdentity& identity);
+
+// Gives the temporary file the metadata of the listing it replaces, where
+// one stands at the name: what decides who may use it (its owner where
+// root replaces it, its group, permission bits and access ACL, in place of
+// any ACL the file inherited from its folder) and its user.* attributes.
+// Returns 0, error_owner_not_kept, or another error. Until it returns, the
 // temporary file is open to no one the old listing shuts out. Windows gives
 // it nothing: a new file takes its folder's inherited access.
-int copy_metadata(Listing& listing, FileIdentity& identity);
+int copy_metadata(Listing& listing);
 
 // Writes all size bytes at bytes into the temporary file. Returns 0 or the
 // error.

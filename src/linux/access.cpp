@@ -307,15 +307,7 @@ int look_at_old_listing(Listing& listing) {
     return 0;
 }
 
-int copy_metadata(Listing& listing, FileIdentity& identity) {
-    errno = 0;
-    if (fstat(listing.descriptor, &listing.given) != 0) {
-        return failure_errno();
-    }
-    const struct stat& given = listing.given;
-    identity = {true, static_cast<std::uint64_t>(given.st_dev),
-                static_cast<std::uint64_t>(given.st_ino),
-                static_cast<std::uint64_t>(given.st_nlink)};
+int copy_metadata(Listing& listing) {
     if (!listing.replaces) {
         return 0;  // a new listing gets what any new file gets
     }

@@ -212,6 +212,30 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     return listing.descriptor < 0 ? failure_errno() : 0;
 }
 
+int write_all(int descriptor, std::string_view bytes) {
+    while (!bytes.empty()) {
+        errno = 0;
+        const ssize_t written = write(descriptor, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return failure_errno();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+int learn_temporary(Listing& listing, FileIdentity& identity) {
+    errno = 0;
+    if (fstat(listing.descriptor, &listing.given) != 0) {
+        return failure_errno();
+    }
+    identity = identity_from(listing.given);
+    return 0;
+}
+
 int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
     return write_all(listing.descriptor, std::string_view(bytes, size));
 }

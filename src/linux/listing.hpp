@@ -1,7 +1,8 @@
-// What the Linux layer keeps of the run's listings, and what its files
-// share: files.cpp reads palettes and makes listings, access.cpp looks at
-// who may use them, process.cpp writes messages. Portable code sees only
-// the name Listing (platform.hpp).
+// What the Linux layer keeps for the run, for a folder and for one
+// listing, and what its files share: files.cpp reads palettes and makes
+// listings, and writes whatever is written; access.cpp looks at who may use
+// a listing, by the rules of access_rules.cpp; process.cpp holds signals
+// and writes messages. Portable code sees only the names (platform.hpp).
 #ifndef HUEMILL_LINUX_LISTING_HPP
 #define HUEMILL_LINUX_LISTING_HPP
 
@@ -76,7 +77,7 @@ struct Listing {
 // failure is never mistaken for success.
 inline int failure_errno() { return errno != 0 ? errno : EIO; }
 
-// process.cpp: writes all of bytes to descriptor, going on where a write
+// files.cpp: writes all of bytes to descriptor, going on where a write
 // takes only part or is interrupted. Returns 0 or the error.
 int write_all(int descriptor, std::string_view bytes);
 

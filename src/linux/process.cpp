@@ -19,21 +19,6 @@ sigset_t signals_before;
 
 }  // namespace
 
-int write_all(int descriptor, std::string_view bytes) {
-    while (!bytes.empty()) {
-        errno = 0;
-        const ssize_t written = write(descriptor, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return failure_errno();
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
-
 void prepare_process() {
     // A closed pipe or a file-size limit fails the write, which is then
     // reported, instead of ending the process.

@@ -72,8 +72,7 @@ DWORD retrying(bool interruptible, Attempt attempt) {
     for (;;) {
         const DWORD code = attempt();
         if (code == 0 || !held_by_another_program(code) ||
-            GetTickCount64() - start >= patience_ms ||
-            (interruptible && interruption_pending())) {
+            GetTickCount64() - start >= patience_ms || (interruptible && interruption_pending())) {
             return code;
         }
         Sleep(pause_ms);
@@ -289,10 +288,12 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     return 0;
 }
 
-int copy_metadata(Listing& listing, FileIdentity& identity) {
+int learn_temporary(Listing& listing, FileIdentity& identity) {
     identity = identity_of_handle(listing.file);
-    return 0;  // the folder's inherited access it is
+    return 0;
 }
+
+int copy_metadata(Listing& /*listing*/) { return 0; }  // the folder's inherited access it is
 
 int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
     return write_all(listing.file, std::string_view(bytes, size));
