@@ -21,9 +21,6 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Access = ScratchFolder;
 
-const std::string& palette = sample_palette;
-const std::string& listing = sample_listing;
-
 // Whether the user setpriv's options name may open path for reading.
 bool may_read(const std::string& user, const std::string& path) {
     return shell("setpriv " + user + " cat " + path + " > /dev/null 2>&1");
@@ -161,9 +158,9 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
                 write_file(d + "/x.pal.c", old_listing);
                 ASSERT_TRUE(shell("f=" + d + "/x.pal.c; " + row.setup)) << row.what;
             }
-            write_file(d + "/x.pal", palette);
+            write_file(d + "/x.pal", sample_palette);
             if (*row.midrun != '\0') {
-                write_file(d + "/a.pal", palette);
+                write_file(d + "/a.pal", sample_palette);
                 write_file(d + "/a.pal.c", old_listing);
                 ASSERT_EQ(mkfifo((d + "/f.pal").c_str(), 0644), 0);
             }
@@ -190,7 +187,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         std::function<void()> meanwhile = [] {};
         if (*row.midrun != '\0') {
             meanwhile = [&] {
-                EXPECT_TRUE(feed_fifo(folder + "/f.pal", palette, [&] {
+                EXPECT_TRUE(feed_fifo(folder + "/f.pal", sample_palette, [&] {
                     EXPECT_TRUE(shell("d=" + folder + "; " + row.midrun)) << row.what;
                 })) << row.what;
             };
@@ -236,7 +233,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
         EXPECT_EQ(run.status, row.status) << row.what << ": " << run.err;
         EXPECT_EQ(run.err, row.status == 0 ? "" : failure_message(name, row.error, row.detail))
             << row.what;
-        EXPECT_EQ(read_file(name), row.status == 0 ? listing : old_listing) << row.what;
+        EXPECT_EQ(read_file(name), row.status == 0 ? sample_listing : old_listing) << row.what;
         EXPECT_EQ(access_of(name), access_of(reference + "/x.pal.c")) << row.what;
         if (*row.shut_out != '\0') {
             EXPECT_FALSE(may_read(row.shut_out, name)) << row.what;
@@ -245,7 +242,7 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
 }
 
 TEST_F(Access, UserAttributesComeAlongWhereTheSystemAllows) {
-    write_file("x.pal", palette);
+    write_file("x.pal", sample_palette);
     write_file("x.pal.c", old_listing);
     if (setxattr("x.pal.c", "user.origin", "palette shop", 12, 0) != 0) {
         GTEST_SKIP() << "this file system keeps no user.* attributes";

@@ -16,9 +16,6 @@ using namespace huemill_test;
 const std::string usage =
     text_line_end + "Usage:  huemill file1.pal [file2.pal, file3.pal ...]" + text_line_end;
 
-const std::string& sky = sample_palette;
-const std::string& sky_listing = sample_listing;
-
 using Cli = ScratchFolder;
 
 TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
@@ -28,8 +25,9 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
     const std::string refused = ": its listing would replace it: not converted";
     const std::string made_twice = ": warning: its listing sky.pal.c replaces the one made from ";
     const std::string nine = palette_bytes(9, std::vector<Rgb>(9, {9, 9, 9}));
-    // Each run in a folder holding before; its messages each end a line,
-    // and it leaves before as it was and made besides.
+    // Each run in a folder holding before (a name ending in '/' is a
+    // folder); its messages each end a line, and it leaves before as it was
+    // and made besides.
     const struct {
         const char* what;
         std::vector<std::string> args;
@@ -42,36 +40,81 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         {"no file", {}, {}, 2, usage, {}, {}},
         {"--help alone", {"--help"}, {}, 0, usage, {}, {}},
         {"--version alone", {"--version"}, {}, 0, "huemill " HUEMILL_VERSION + text_line_end},
-        {"--help among files", {"--help", "a"}, {{"a", sky}}, 1, "", {"--help: " + enoent}, {}},
-        {"./--help", {"./--help"}, {{"--help", sky}}, 0, "", {}, {{"--help.pal.c", sky_listing}}},
+        {"--help among files",
+         {"--help", "a"},
+         {{"a", sample_palette}},
+         1,
+         "",
+         {"--help: " + enoent},
+         {}},
+        {"./--help",
+         {"./--help"},
+         {{"--help", sample_palette}},
+         0,
+         "",
+         {},
+         {{"--help.pal.c", sample_listing}}},
         {"-h", {"-h"}, {}, 1, "", {"-h: " + enoent}, {}},
-        {"-", {"-"}, {{"-", sky}}, 0, "", {}, {{"-.pal.c", sky_listing}}},
-        {"its own listing", {"sky.pal.c"}, {{"sky.pal.c", sky}}, 1, "", {"sky.pal.c" + refused}},
+        {"-", {"-"}, {{"-", sample_palette}}, 0, "", {}, {{"-.pal.c", sample_listing}}},
+        {"its own listing",
+         {"sky.pal.c"},
+         {{"sky.pal.c", sample_palette}},
+         1,
+         "",
+         {"sky.pal.c" + refused}},
         {"the same, named otherwise, after a palette",
          {"a", "./sky.pal.c", "c"},
-         {{"a", sky}, {"sky.pal.c", sky}, {"c", sky}},
+         {{"a", sample_palette}, {"sky.pal.c", sample_palette}, {"c", sample_palette}},
          1,
          "",
          {"./sky.pal.c" + refused},
-         {{"a.pal.c", sky_listing}}},
+         {{"a.pal.c", sample_listing}}},
         {"three inputs with one listing name: the last one's stays",
          {"sky.pal", "sky.old.pal", "sky.act"},
-         {{"sky.pal", sky}, {"sky.old.pal", sky}, {"sky.act", other}},
+         {{"sky.pal", sample_palette}, {"sky.old.pal", sample_palette}, {"sky.act", other}},
          0,
          "",
          {"sky.old.pal" + made_twice + "sky.pal in this run",
           "sky.act" + made_twice + "sky.old.pal in this run"},
          {{"sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+        {"a missing input: the run ends there",
+         {"a.pal", "missing.pal", "c.pal"},
+         {{"a.pal", sample_palette}, {"c.pal", sample_palette}},
+         1,
+         "",
+         {"missing.pal: " + enoent},
+         {{"a.pal.c", sample_listing}}},
+        {"an input in a folder that does not exist, named as given",
+         {"a.pal", "nowhere/sky.pal"},
+         {{"a.pal", sample_palette}},
+         1,
+         "",
+         {"nowhere/sky.pal: " + enoent},
+         {{"a.pal.c", sample_listing}}},
+        {"a folder as input: the run ends there",
+         {"a.pal", "folder.pal", "a.pal"},
+         {{"a.pal", sample_palette}, {"folder.pal/", ""}},
+         1,
+         "",
+         {"folder.pal: " + std::string(std::strerror(EISDIR))},
+         {{"a.pal.c", sample_listing}}},
+        {"a folder at a listing's name: the run ends there",
+         {"a.pal", "b.pal", "a.pal"},
+         {{"a.pal", sample_palette}, {"b.pal", sample_palette}, {"b.pal.c/", ""}},
+         1,
+         "",
+         {"b.pal.c: " + std::string(std::strerror(EISDIR))},
+         {{"a.pal.c", sample_listing}}},
         {"a listing that would replace a palette given later",
          {"sky.act", "sky.pal.c"},
-         {{"sky.act", sky}, {"sky.pal.c", nine}},
+         {{"sky.act", sample_palette}, {"sky.pal.c", nine}},
          1,
          "",
          {"sky.act: its listing sky.pal.c would replace sky.pal.c, given later as a palette: not "
           "converted"}},
         {"one listing by two paths to its folder",
          {"d/sky.pal", "./d//sky.act"},
-         {{"d/sky.pal", sky}, {"d/sky.act", other}},
+         {{"d/sky.pal", sample_palette}, {"d/sky.act", other}},
          0,
          "",
          {"./d//sky.act: warning: its listing ./d//sky.pal.c replaces the one made from d/sky.pal "
@@ -80,7 +123,7 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
 #ifdef _WIN32
         {"one listing by either separator",
          {"d/sky.pal", "d\\sky.act"},
-         {{"d/sky.pal", sky}, {"d/sky.act", other}},
+         {{"d/sky.pal", sample_palette}, {"d/sky.act", other}},
          0,
          "",
          {"d\\sky.act: warning: its listing d\\sky.pal.c replaces the one made from d/sky.pal in "
@@ -89,7 +132,7 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
 #else
         {"one listing by an absolute path, through the folder the run started in",
          {"d/sky.pal", "/proc/self/cwd/d/sky.act"},
-         {{"d/sky.pal", sky}, {"d/sky.act", other}},
+         {{"d/sky.pal", sample_palette}, {"d/sky.act", other}},
          0,
          "",
          {"/proc/self/cwd/d/sky.act: warning: its listing /proc/self/cwd/d/sky.pal.c replaces the "
@@ -98,11 +141,11 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         {"a listing whose name differs from its palette's only in case, on a file system that "
          "tells them apart",
          {"SKY.PAL.C"},
-         {{"SKY.PAL.C", sky}, {"SKY.pal.c", old_listing}},
+         {{"SKY.PAL.C", sample_palette}, {"SKY.pal.c", old_listing}},
          0,
          "",
          {},
-         {{"SKY.pal.c", sky_listing}}},
+         {{"SKY.pal.c", sample_listing}}},
 #endif
     };
     for (const auto& row : rows) {
@@ -113,7 +156,9 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
             if (fs::path(name).has_parent_path()) {
                 fs::create_directories(fs::path(name).parent_path());
             }
-            write_file(name, bytes);
+            if (name.back() != '/') {
+                write_file(name, bytes);
+            }
         }
         const auto run = huemill(row.args);
         EXPECT_EQ(run.status, row.status) << row.what;
@@ -131,6 +176,8 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         for (const std::string& name : files_left()) {
             if (!fs::is_directory(name)) {
                 left[name] = read_file(name);
+            } else if (row.before.count(name + "/") != 0) {
+                left[name + "/"] = "";
             }
         }
         EXPECT_EQ(left, after) << row.what;
@@ -138,26 +185,26 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
 #ifndef _WIN32
     // A link to the listing, given as the palette: the listing is the
     // palette, and would replace it.
-    write_file("dawn.pal.c", sky);
+    write_file("dawn.pal.c", sample_palette);
     fs::create_symlink("dawn.pal.c", "dawn.pal");
     const auto linked = huemill({"dawn.pal"});
     EXPECT_EQ(linked.status, 1);
     EXPECT_EQ(linked.err,
               "huemill: dawn.pal: its listing dawn.pal.c would replace it: not converted\n");
-    EXPECT_EQ(read_file("dawn.pal.c"), sky);
+    EXPECT_EQ(read_file("dawn.pal.c"), sample_palette);
 #endif
 }
 
 TEST_F(Cli, ConvertsEveryArgumentBesideItAndExits0) {
     fs::create_directories("art");
-    write_file("a.pal", sky);
+    write_file("a.pal", sample_palette);
     write_file("art/b.act", palette_bytes(0, {}));
     write_file("c", palette_bytes(1, {{1, 2, 3}}));
     const auto run = huemill({"a.pal", "art/b.act", "c"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(read_file("a.pal.c"), sky_listing);
+    EXPECT_EQ(read_file("a.pal.c"), sample_listing);
     EXPECT_EQ(read_file("art/b.pal.c"), declaration + "\n");
     EXPECT_EQ(read_file("c.pal.c"), declaration + "\nr: 1, g: 2, b: 3\n");
     EXPECT_EQ(files_left(),
@@ -167,34 +214,23 @@ TEST_F(Cli, ConvertsEveryArgumentBesideItAndExits0) {
 TEST_F(Cli, ListingStaysInTheArgumentsFolder) {
     fs::create_directories("sub.d");
     fs::create_directories("deep/er");
-    write_file("sub.d/sky.pal", sky);
-    write_file("deep/sky.pal", sky);
-    write_file(".hidden.pal", sky);
+    write_file("sub.d/sky.pal", sample_palette);
+    write_file("deep/sky.pal", sample_palette);
+    write_file(".hidden.pal", sample_palette);
     fs::current_path("deep/er");
     const auto run = huemill({"../../sub.d/sky.pal", "./../sky.pal", "../../.hidden.pal"});
     fs::current_path("../..");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file("sub.d/sky.pal.c"), sky_listing);
-    EXPECT_EQ(read_file("deep/sky.pal.c"), sky_listing);
-    EXPECT_EQ(read_file(".hidden.pal.c"), sky_listing);
+    EXPECT_EQ(read_file("sub.d/sky.pal.c"), sample_listing);
+    EXPECT_EQ(read_file("deep/sky.pal.c"), sample_listing);
+    EXPECT_EQ(read_file(".hidden.pal.c"), sample_listing);
     EXPECT_EQ(files_left(),
               (Files{".hidden.pal", ".hidden.pal.c", "deep", "deep/er", "deep/sky.pal",
                      "deep/sky.pal.c", "sub.d", "sub.d/sky.pal", "sub.d/sky.pal.c"}));
 }
 
-TEST_F(Cli, MissingInputEndsTheRunWithOneMessage) {
-    write_file("a.pal", sky);
-    write_file("c.pal", sky);
-    const auto run = huemill({"a.pal", "missing.pal", "c.pal"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, failure_message("missing.pal", ENOENT));
-    EXPECT_EQ(read_file("a.pal.c"), sky_listing);
-    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "c.pal"}));
-}
-
 TEST_F(Cli, WildcardIsAFileNameNotAPattern) {
-    write_file("a.pal", sky);
+    write_file("a.pal", sample_palette);
     const auto missing = huemill({"*.pal"});
     EXPECT_EQ(missing.status, 1);
 #ifdef _WIN32
@@ -205,7 +241,7 @@ TEST_F(Cli, WildcardIsAFileNameNotAPattern) {
 #endif
     EXPECT_EQ(files_left(), Files{"a.pal"});
 #ifndef _WIN32  // '*' cannot be part of a Windows file name
-    write_file("*.pal", sky);
+    write_file("*.pal", sample_palette);
     EXPECT_EQ(huemill({"*.pal"}).status, 0);
     EXPECT_EQ(files_left(), (Files{"*.pal", "*.pal.c", "a.pal"}));
 #endif
@@ -222,10 +258,10 @@ TEST_F(Cli, BackslashSeparatesFoldersOnlyWhereTheSystemSaysSo) {
     const std::string listing_name = "art.pal.c";
     const Files left{"art.d\\sky.pal", "art.pal.c"};
 #endif
-    write_file("art.d\\sky.pal", sky);
+    write_file("art.d\\sky.pal", sample_palette);
     const auto run = huemill({"art.d\\sky.pal"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file(listing_name), sky_listing);
+    EXPECT_EQ(read_file(listing_name), sample_listing);
     EXPECT_EQ(files_left(), left);
 }
 
@@ -239,27 +275,6 @@ TEST_F(Cli, PaletteBytesAreBinaryAndListingLinesEndInLfOnly) {
               declaration + "\nr: A0D1A00, g: 1A0D0A1A, b: D0A\nr: 1A, g: 0, b: 0\n");
 }
 
-TEST_F(Cli, DirectoryAsInputIsAReadFailure) {
-    write_file("a.pal", sky);
-    fs::create_directory("folder.pal");
-    const auto run = huemill({"a.pal", "folder.pal", "a.pal"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, failure_message("folder.pal", EISDIR));
-    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "folder.pal"}));
-}
-
-TEST_F(Cli, ListingThatCannotBeCreatedEndsTheRun) {
-    write_file("a.pal", sky);
-    write_file("b.pal", sky);
-    fs::create_directory("b.pal.c");
-    const auto run = huemill({"a.pal", "b.pal", "a.pal"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("huemill: b.pal.c: "), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
-    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c", "b.pal", "b.pal.c"}));
-}
-
 TEST_F(Cli, ExistingListingIsReplacedWhole) {
     write_file("sky.pal", palette_bytes(0, {}));
     write_file("sky.pal.c", std::string(20000, 'z'));
@@ -267,6 +282,7 @@ TEST_F(Cli, ExistingListingIsReplacedWhole) {
     EXPECT_EQ(read_file("sky.pal.c"), declaration + "\n");
 }
 
+#ifdef _WIN32  // on Linux, Replace.AnyListingPathTheSystemTakesWorks
 TEST_F(Cli, LongPathsHaveNoFixedLimit) {
     std::string folder;
     for (int i = 0; i < 40; ++i) {
@@ -275,30 +291,25 @@ TEST_F(Cli, LongPathsHaveNoFixedLimit) {
     fs::create_directories(folder);
     const std::string input = folder + "sky.pal";
     ASSERT_GT(input.size(), 300U);
-    write_file(input, sky);
+    write_file(input, sample_palette);
     const auto run = huemill({input});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file(folder + "sky.pal.c"), sky_listing);
+    EXPECT_EQ(read_file(folder + "sky.pal.c"), sample_listing);
 }
+#endif
 
 #ifndef _WIN32
 TEST_F(Cli, NameTheSystemRefusesIsReportedNotTruncated) {
     const std::string longest(249, 'n');  // 249 + ".pal.c" is 255, the limit
-    write_file(longest + ".x", sky);
-    write_file(longest + "n.x", sky);
+    write_file(longest + ".x", sample_palette);
+    write_file(longest + "n.x", sample_palette);
     const auto run = huemill({longest + ".x", longest + "n.x"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, failure_message(longest + "n.pal.c", ENAMETOOLONG));
-    EXPECT_EQ(read_file(longest + ".pal.c"), sky_listing);
+    EXPECT_EQ(read_file(longest + ".pal.c"), sample_listing);
     EXPECT_EQ(files_left().size(), 3U);
 }
 
-TEST_F(Cli, EndlessInputIsReadOnlyAsFarAsAPaletteGoes) {
-    fs::create_symlink("/dev/zero", "zero.pal");
-    const auto run = huemill({"zero.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file("zero.pal.c"), declaration + "\n");
-}
 #endif
 
 TEST_F(Cli, ManyFilesInOneRun) {

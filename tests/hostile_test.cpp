@@ -15,62 +15,6 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Hostile = ScratchFolder;
 
-// The listing text for the little-endian values in bytes, worked out here
-// byte by byte rather than by the code under test.
-std::string expected_listing(const std::string& bytes) {
-    const auto byte = [&](std::size_t i) -> std::uint32_t {
-        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
-    };
-    std::string text = declaration;
-    const std::size_t count = byte(22);
-    for (std::size_t k = 0; k < count; ++k) {
-        std::uint32_t rgb[3];
-        for (std::size_t c = 0; c < 3; ++c) {
-            const std::size_t at = 23 + 16 * k + 4 * c;
-            rgb[c] = byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 | byte(at + 3) << 24;
-        }
-        char line[64];
-        std::snprintf(line, sizeof line, "\nr: %X, g: %X, b: %X", rgb[0], rgb[1], rgb[2]);
-        text += line;
-    }
-    return text + "\n";
-}
-
-std::string pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 131 + 7) % 256);
-    }
-    return bytes;
-}
-
-TEST_F(Hostile, BoundarySizesAfterAFullPaletteListNoStaleBytes) {
-    const std::vector<Rgb> full(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU});
-    write_file("full.pal", palette_bytes(255, full));
-    const std::string nine_of_one = palette_bytes(9, {{1, 2, 3}}) + "\x07\x07\x07";
-    write_file("claims.pal", nine_of_one);
-    write_file("empty.pal", "");
-    write_file("b22.pal", pattern(22));
-    std::string b23 = pattern(23), b24 = pattern(24);
-    b23[22] = b24[22] = 3;
-    write_file("b23.pal", b23);
-    write_file("b24.pal", b24);
-    const auto run = huemill({"full.pal", "claims.pal", "full.pal", "empty.pal", "full.pal",
-                              "b22.pal", "full.pal", "b23.pal", "full.pal", "b24.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    std::istringstream lines(run.err);
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_NE(line.find(": warning: "), std::string::npos) << line;
-    }
-    EXPECT_EQ(read_file("claims.pal.c"), expected_listing(nine_of_one));
-    EXPECT_EQ(read_file("empty.pal.c"), declaration + "\n");
-    EXPECT_EQ(read_file("b22.pal.c"), declaration + "\n");
-    EXPECT_EQ(read_file("b23.pal.c"),
-              declaration + "\nr: 0, g: 0, b: 0\nr: 0, g: 0, b: 0\nr: 0, g: 0, b: 0\n");
-    EXPECT_EQ(read_file("b24.pal.c"), expected_listing(b24));
-    EXPECT_EQ(read_file("full.pal.c"), expected_listing(palette_bytes(255, full)));
-}
-
 TEST_F(Hostile, InputThatIsNotAWholePaletteIsListedWithAWarning) {
     const std::string two = palette_bytes(2, {{1, 2, 3}, {4, 5, 6}});
     const std::string up_to_last_value = two.substr(0, 23 + 16 + 12);
@@ -107,15 +51,6 @@ TEST_F(Hostile, InputThatIsNotAWholePaletteIsListedWithAWarning) {
     }
 }
 
-TEST_F(Hostile, LongFileListsOnlyItsFirstRecords) {
-    std::string bytes = pattern(23 + 4096 + 5000);
-    bytes[22] = static_cast<char>(255);
-    write_file("long.pal", bytes);
-    const auto run = huemill({"long.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file("long.pal.c"), expected_listing(bytes.substr(0, 23 + 4096)));
-}
-
 TEST_F(Hostile, NamesWithSpacesAndNonAsciiCharacters) {
     const std::string name = "my sky \xC3\xA9t\xC3\xA9 \xE2\x98\x80";  // "my sky été ☀" in UTF-8
     const std::string bytes = palette_bytes(1, {{0xC0FFEE, 0, 1}});
@@ -125,18 +60,13 @@ TEST_F(Hostile, NamesWithSpacesAndNonAsciiCharacters) {
     EXPECT_EQ(read_file(fs::u8path(name + ".pal.c")), expected_listing(bytes));
 }
 
-TEST_F(Hostile, InputInAFolderThatDoesNotExistNamesTheInput) {
-    // The listing goes beside its input, so a missing folder stops the run
-    // at the read, before any listing is attempted.
-    write_file("a.pal", palette_bytes(0, {}));
-    const auto run = huemill({"a.pal", "nowhere/sky.pal"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, failure_message("nowhere/sky.pal", ENOENT));
-    EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
-}
-
 #ifndef _WIN32
-TEST_F(Hostile, TenGigabyteSparseFileCostsWhatASmallOneDoes) {
+TEST_F(Hostile, EndlessOrHugeInputIsReadOnlyAsFarAsAPaletteGoes) {
+    fs::create_symlink("/dev/zero", "zero.pal");
+    const auto endless = huemill({"zero.pal"});
+    EXPECT_EQ(endless.status, 0) << endless.err;
+    EXPECT_EQ(read_file("zero.pal.c"), declaration + "\n");
+
     std::string head = pattern(23 + 4096);
     head[22] = 2;
     write_file("huge.pal", head);

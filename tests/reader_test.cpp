@@ -10,7 +10,10 @@ namespace {
 
 using huemill::HeaderBlock;
 using huemill::RecordArea;
+using huemill_test::expected_listing;
 using huemill_test::palette_bytes;
+using huemill_test::pattern;
+using huemill_test::Rgb;
 using huemill_test::write_file;
 
 class Reader : public huemill_test::ScratchFolder {
@@ -28,6 +31,12 @@ protected:
     huemill::ReadResult read(const std::string& bytes) {
         write_file("in.pal", bytes);
         return huemill::read_palette(*here, "in.pal", header, records);
+    }
+
+    // The listing of what was read, as the run writes it.
+    std::string listing(const huemill::ReadResult& result) {
+        huemill::ListingText text;
+        return std::string(text.data(), huemill::format_listing(result.entry_count, records, text));
     }
 };
 
@@ -58,32 +67,43 @@ TEST_F(Reader, EntryCountAbove127IsNotSignExtended) {
     EXPECT_EQ(read(palette_bytes(128, {})).entry_count, 128U);
 }
 
-TEST_F(Reader, ShortFilesReadAsZerosNotStaleBytes) {
+TEST_F(Reader, ShortFilesAfterAFullOneReadAsZerosNotStaleBytes) {
+    // Each after a full palette, in the buffers it left, as a run reads one
+    // file after another.
+    const std::string full =
+        palette_bytes(255, std::vector<Rgb>(255, {0xAAAAAAAAU, 0xBBBBBBBBU, 0xCCCCCCCCU}));
+    const std::string two = palette_bytes(7, {{1, 2, 3}, {4, 5, 6}});
+    std::vector<std::string> shorts;
     for (const std::size_t size : {0U, 1U, 22U, 23U, 24U, 23U + 16, 23U + 20}) {
-        header.fill(0xAA);
-        records.fill(0xAA);
-        const std::string bytes = palette_bytes(7, {{1, 2, 3}, {4, 5, 6}}).substr(0, size);
+        shorts.push_back(two.substr(0, size));
+    }
+    shorts.push_back(palette_bytes(9, {{1, 2, 3}}) + "\x07\x07\x07");  // 9 listed, 1 held
+    for (const std::string& bytes : shorts) {
+        const std::size_t size = bytes.size();
+        ASSERT_EQ(read(full).error, 0);
         const auto result = read(bytes);
         ASSERT_EQ(result.error, 0) << size << " bytes";
-        EXPECT_EQ(result.entry_count, size > 22 ? 7U : 0U) << size << " bytes";
+        EXPECT_EQ(result.entry_count, size > 22 ? static_cast<unsigned char>(bytes[22]) : 0U)
+            << size << " bytes";
         for (std::size_t i = 0; i < records.size(); ++i) {
             const std::size_t offset = 23 + i;
             const unsigned char expected =
                 offset < size ? static_cast<unsigned char>(bytes[offset]) : 0;
             ASSERT_EQ(records[i], expected) << size << " bytes, record area byte " << i;
         }
+        EXPECT_EQ(listing(result), expected_listing(bytes)) << size << " bytes";
     }
 }
 
 TEST_F(Reader, LongFileFillsTheRecordAreaAndNoMore) {
-    std::string bytes(23 + 4096 + 100, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>(i * 7 % 251);
-    }
-    ASSERT_EQ(read(bytes).error, 0);
+    std::string bytes = pattern(23 + 4096 + 5000);
+    bytes[22] = static_cast<char>(255);
+    const auto result = read(bytes);
+    ASSERT_EQ(result.error, 0);
     for (std::size_t i = 0; i < records.size(); ++i) {
         ASSERT_EQ(records[i], static_cast<unsigned char>(bytes[23 + i])) << "byte " << i;
     }
+    EXPECT_EQ(listing(result), expected_listing(bytes.substr(0, 23 + 4096)));
 }
 
 TEST_F(Reader, UnreadableInputReportsErrnoAndLeavesBuffersAlone) {

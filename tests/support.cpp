@@ -38,6 +38,33 @@ std::string palette_bytes(unsigned entry_count, const std::vector<Rgb>& records)
     return bytes;
 }
 
+std::string expected_listing(const std::string& bytes) {
+    const auto byte = [&](std::size_t i) -> std::uint32_t {
+        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+    };
+    std::string text = declaration;
+    const std::size_t count = byte(22);
+    for (std::size_t k = 0; k < count; ++k) {
+        std::uint32_t rgb[3];
+        for (std::size_t c = 0; c < 3; ++c) {
+            const std::size_t at = 23 + 16 * k + 4 * c;
+            rgb[c] = byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 | byte(at + 3) << 24;
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, "\nr: %X, g: %X, b: %X", rgb[0], rgb[1], rgb[2]);
+        text += line;
+    }
+    return text + "\n";
+}
+
+std::string pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 131 + 7) % 256);
+    }
+    return bytes;
+}
+
 std::string failure_message(const std::string& name, int error, const std::string& detail) {
     return "huemill: " + name + ": " + std::strerror(error) +
            (detail.empty() ? "" : " (" + detail + ")") + text_line_end;

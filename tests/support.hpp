@@ -36,6 +36,13 @@ inline const std::string sample_palette =
 inline const std::string sample_listing =
     declaration + "\nr: 1F, g: 0, b: AB\nr: FFFFFFFF, g: 10, b: 0\n";
 
+// The listing of the palette file that starts with bytes, worked out here
+// byte by byte rather than by the code under test.
+std::string expected_listing(const std::string& bytes);
+
+// size bytes of a pattern that repeats only every 256 bytes.
+std::string pattern(std::size_t size);
+
 // What a listing name held before a run, unlike any listing.
 inline const std::string old_listing = "an older listing, complete in its own day\n";
 

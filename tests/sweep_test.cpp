@@ -21,9 +21,6 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Replace = ScratchFolder;
 
-const std::string& palette = sample_palette;
-const std::string& listing = sample_listing;
-
 // Whether a line of trace opens the run's first input: what comes before
 // is the process starting, which a sanitizer may do with more calls in one
 // run than in another.
@@ -196,8 +193,10 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     // new one in that folder; their listings, in argument order.
     const std::vector<std::string> args = {"a.pal", "b.pal", "sub/c.pal", "sub/d.pal"};
     const std::vector<std::string> listings = {"a.pal.c", "b.pal.c", "sub/c.pal.c", "sub/d.pal.c"};
-    const std::map<std::string, std::string> inputs = {
-        {"a.pal", palette}, {"b.pal", palette}, {"sub/c.pal", palette}, {"sub/d.pal", palette}};
+    const std::map<std::string, std::string> inputs = {{"a.pal", sample_palette},
+                                                       {"b.pal", sample_palette},
+                                                       {"sub/c.pal", sample_palette},
+                                                       {"sub/d.pal", sample_palette}};
     const std::map<std::string, std::string> before = {{"b.pal.c", old_listing},
                                                        {"sub/c.pal.c", old_listing}};
     const bool acl = installed("setfacl");
@@ -300,7 +299,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
             // Listings are complete in argument order: the first ones are
             // new, and each of the rest holds what it held before.
             std::size_t complete = 0;
-            while (complete < listings.size() && read_file(listings[complete]) == listing) {
+            while (complete < listings.size() && read_file(listings[complete]) == sample_listing) {
                 ++complete;
             }
             for (std::size_t later = complete; later < listings.size(); ++later) {

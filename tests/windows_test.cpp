@@ -13,13 +13,10 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Windows = ScratchFolder;
 
-const std::string& palette = sample_palette;
-const std::string& listing = sample_listing;
-
 TEST_F(Windows, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
     fs::create_directory("sub");
-    write_file("NULL.pal", palette);  // a near miss: an ordinary name
-    write_file("com10.pal", palette);
+    write_file("NULL.pal", sample_palette);  // a near miss: an ordinary name
+    write_file("com10.pal", sample_palette);
     // Opened, AUX or COM1 may hang on a serial port and CON reads the
     // console; a drive, a colon or spaces do not make NUL another name.
     for (const std::string device : {"NUL", "nul.pal", "sub/Nul .x", "aux.pal", "com1.pal",
@@ -31,7 +28,7 @@ TEST_F(Windows, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
         EXPECT_EQ(files_left(), (Files{"NULL.pal", "NULL.pal.c", "com10.pal", "sub"})) << device;
     }
     EXPECT_EQ(huemill({"com10.pal"}).status, 0);
-    EXPECT_EQ(read_file("com10.pal.c"), listing);
+    EXPECT_EQ(read_file("com10.pal.c"), sample_listing);
 }
 
 // Opens path the way another program might, letting others share it as
@@ -42,7 +39,7 @@ HANDLE hold(const char* path, DWORD share) {
 }
 
 TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
-    write_file("a.pal", palette);
+    write_file("a.pal", sample_palette);
     const DWORD without_delete = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD with_delete = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     for (const DWORD share : {without_delete, with_delete}) {
@@ -58,7 +55,7 @@ TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
         const auto waited = huemill({"a.pal"});
         release.join();
         EXPECT_EQ(waited.status, 0) << how << ": " << waited.err;
-        EXPECT_EQ(read_file("a.pal.c"), listing) << how;
+        EXPECT_EQ(read_file("a.pal.c"), sample_listing) << how;
 
         // Held for good: huemill gives up, says why, and loses nothing.
         write_file("a.pal.c", old_listing);
