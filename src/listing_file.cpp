@@ -148,7 +148,7 @@ std::string temporary_file_name(std::string_view listing_file, std::string_view 
     return temporary;
 }
 
-bool replaces_its_palette(const platform::Folder& folder, const NamedFile& palette,
+bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,
                           const NamedFile& listing) {
     const auto alike = [](std::string_view a, std::string_view b) {
         return platform::names_ignore_case ? equal_ignoring_case(a, b) : a == b;
@@ -156,11 +156,11 @@ bool replaces_its_palette(const platform::Folder& folder, const NamedFile& palet
     if (platform::same_file(palette.identity, listing.identity)) {
         return palette.identity.links <= 1 || alike(palette.file_name, listing.file_name);
     }
-    return listing.identity.known && !platform::names_ignore_case &&
+    return one_folder != nullptr && listing.identity.known && !platform::names_ignore_case &&
            palette.file_name != listing.file_name &&
            equal_ignoring_case(palette.file_name, listing.file_name) &&
-           !(platform::holds_as_spelled(folder, listing.file_name) &&
-             platform::holds_as_spelled(folder, palette.file_name));
+           !(platform::holds_as_spelled(*one_folder, listing.file_name) &&
+             platform::holds_as_spelled(*one_folder, palette.file_name));
 }
 
 ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,

@@ -27,15 +27,16 @@ struct NamedFile {
     platform::FileIdentity identity;
 };
 
-// Whether replacing listing, what stands at a listing's name in folder,
-// would lose palette, the palette read there that it is made from: it is
-// that file by its only name, or by the name the palette was read by.
-// (A hard link of the palette's under the listing's name is replaced like
-// any other: the palette keeps its own name.) Where the names differ only
-// in case, on a file system that gives each spelling its own number (FAT
-// through FUSE, CIFS without server inode numbers), it is the palette
-// unless the folder holds both names spelled as they are.
-bool replaces_its_palette(const platform::Folder& folder, const NamedFile& palette,
+// Whether replacing listing, what stands at a listing's name, would lose
+// palette, the palette it is made from: it is that file by its only name,
+// or by the name the palette was read by. (A hard link of the palette's
+// under the listing's name is replaced like any other: the palette keeps
+// its own name.) Where both are in one_folder (nullptr: they are in two)
+// and their names differ only in case, on a file system that gives each
+// spelling its own number (FAT through FUSE, CIFS without server inode
+// numbers), it is the palette unless the folder holds both names spelled
+// as they are.
+bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,
                           const NamedFile& listing);
 
 // Makes the listing named name, begun and looked at with platform::

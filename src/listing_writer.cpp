@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "message.hpp"
 #include "palette.hpp"
 #include "platform.hpp"
 
@@ -136,12 +137,70 @@ std::size_t file_name_start(std::string_view path) {
     return std::max<std::size_t>(after_separator, drive ? 2 : 0);
 }
 
-void listing_name(std::string_view argument, std::string& listing) {
-    const std::size_t name_start = file_name_start(argument);
+std::string_view stem_of(std::string_view argument) {
+    const std::string_view file = argument.substr(file_name_start(argument));
     // A leading dot belongs to the name (".hidden.pal" has stem ".hidden").
-    const std::size_t stem_end = argument.find('.', name_start + 1);
-    listing.assign(argument.substr(0, stem_end));
-    listing.append(listing_suffix);
+    return file.substr(0, file.find('.', 1));
+}
+
+void listing_name(std::string_view argument, std::string& listing) {
+    const std::string_view stem = stem_of(argument);
+    listing.assign(argument.substr(0, file_name_start(argument)));
+    listing.append(stem).append(listing_suffix);
+}
+
+std::string table_name(std::string_view stem) {
+    std::string name = "palette";
+    bool in_word = false;
+    for (const char c : stem) {
+        const bool letter_or_digit =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (letter_or_digit && !in_word) {
+            name += '_';
+        }
+        if (letter_or_digit) {
+            name += c;
+        }
+        in_word = letter_or_digit;
+    }
+    return name;
+}
+
+void format_table(unsigned entry_count, const RecordArea& records, std::string_view palette_file,
+                  std::string_view name, std::string& text) {
+    const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
+    // The comment says where it came from, shown as a message shows a
+    // name: a file name holds no '/', so it cannot end the comment.
+    std::string head = "/* Made by huemill from ";
+    append_printable(head, palette_file);
+    head.append(". */\nstatic const struct {\n    int count;\n    unsigned long colors[")
+        .append(std::to_string(std::max<std::size_t>(count, 1)))
+        .append("][3];\n} ")
+        .append(name)
+        .append(" = {")
+        .append(std::to_string(count))
+        .append(", {\n");
+    constexpr std::string_view tail = "\n}};\n";
+    // Each line at most 42 bytes, and 7 past the last that put_hex may
+    // store and the next text overwrites.
+    text.resize(head.size() + std::max<std::size_t>(count, 1) * 42 + tail.size() + 7);
+    char* out = put_text(text.data(), head);
+    for (std::size_t k = 0; k < count; ++k) {
+        std::uint64_t digits[3];
+        fastest_record_digits(records, k, digits);
+        out = put_text(out, k == 0 ? "    {0x" : ",\n    {0x");
+        out = put_hex(out, digits[0], record_red(records, k));
+        out = put_text(out, ", 0x");
+        out = put_hex(out, digits[1], record_green(records, k));
+        out = put_text(out, ", 0x");
+        out = put_hex(out, digits[2], record_blue(records, k));
+        *out++ = '}';
+    }
+    if (count == 0) {
+        out = put_text(out, "    {0x0, 0x0, 0x0}");  // room for none would be no array
+    }
+    out = put_text(out, tail);
+    text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
 std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text) {

@@ -176,4 +176,26 @@ std::string describe(int error) {
     }
 }
 
+void append_line(std::string& lines, std::string_view name, std::string_view text) {
+    lines.append("huemill: ");
+    append_printable(lines, name);
+    lines.append(": ").append(text).append("\n");
+}
+
+void say(std::string_view name, std::string_view text) {
+    std::string line;
+    append_line(line, name, text);
+    platform::write_text(platform::Stream::error, line);
+}
+
+void report(std::string_view name, int error, std::string_view detail) {
+    std::string reason = describe(error);
+    if (!detail.empty()) {
+        reason.append(" (");
+        append_printable(reason, detail);
+        reason.append(")");
+    }
+    say(name, reason);
+}
+
 }  // namespace huemill

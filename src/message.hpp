@@ -1,5 +1,6 @@
-// A name as a message may show it: on one line, and unable to drive or
-// reorder what a terminal shows; and the UTF-8 that it is read as.
+// Messages: huemill's one line on standard error, "huemill: NAME: REASON",
+// with the name as a message may show it (on one line, and unable to drive
+// or reorder what a terminal shows), and the UTF-8 that it is read as.
 #ifndef HUEMILL_MESSAGE_HPP
 #define HUEMILL_MESSAGE_HPP
 
@@ -34,6 +35,17 @@ std::size_t utf8_character(std::string_view text, char32_t& code_point, bool sur
 // words of its own, every other in the system's ("No such file or
 // directory").
 std::string describe(int error);
+
+// Appends to lines "huemill: NAME: ", then text and a line end, with name
+// shown printable.
+void append_line(std::string& lines, std::string_view name, std::string_view text);
+
+// Writes one such line on standard error.
+void say(std::string_view name, std::string_view text);
+
+// Says on standard error, in one line, that name failed with error, and
+// why in detail, in brackets, where there is more to say.
+void report(std::string_view name, int error, std::string_view detail = "");
 
 }  // namespace huemill
 

@@ -5,22 +5,25 @@
 #include <cstring>
 #include <string_view>
 
+#include "message.hpp"
+
 namespace huemill {
 
 const char help_text[] =
-    "huemill turns palette files into listings: NAME.pal.c for each, beside it or in one\n"
-    "folder, as the declaration and record lines it always wrote or as a C table.\n"
+    "huemill turns palette files into listings, NAME.pal.c for each palette, beside it or\n"
+    "in one folder, as lines of hexadecimal values or as a table a C program includes.\n"
     "\n"
     "Usage: huemill [OPTION]... FILE...\n"
     "\n"
-    "      --format=FORMAT    listing (the default) or c, a table a C or C++ program includes\n"
-    "  -o, --output-dir=DIR   write every listing into the folder DIR\n"
-    "      --strict           fail a file that would draw a warning, and keep its old listing\n"
-    "  -k, --keep-going       go on after a file that fails; the status still says so\n"
-    "  -h, --help             show this help and end\n"
-    "      --version          show huemill's version and end\n"
+    "      --format=FORMAT   listing (the default), or c: a C and C++ table\n"
+    "  -o, --output-dir=DIR  write every listing into the folder DIR\n"
+    "      --strict          fail a file instead of warning of it, keeping its old listing\n"
+    "  -k, --keep-going      after a file that fails, go on with the next\n"
+    "  -h, --help            show this help, and end\n"
+    "      --version         show the version, and end\n"
     "\n"
-    "The run stops at the first file that fails, but with -k. Full documentation: man huemill\n";
+    "Without -k the run stops at the first file that fails. A file whose name starts\n"
+    "with '-' is named ./-x.pal, or after --. More in the manual: man huemill\n";
 
 namespace {
 
@@ -32,9 +35,12 @@ struct Option {
     const char* value;  // what its value is, for a message; nullptr: it takes none
 };
 constexpr Option known[] = {
-    {"format", 0, "a format, listing or c"}, {"output-dir", 'o', "a folder"},
-    {"strict", 0, nullptr},                  {"keep-going", 'k', nullptr},
-    {"help", 'h', nullptr},                  {"version", 0, nullptr},
+    {"format", 0, "a format, listing or c"},
+    {"output-dir", 'o', "a folder"},
+    {"strict", 0, nullptr},
+    {"keep-going", 'k', nullptr},
+    {"help", 'h', nullptr},
+    {"version", 0, nullptr},
 };
 
 const Option* by_name(std::string_view name) {
@@ -55,28 +61,28 @@ const Option* by_letter(char letter) {
     return nullptr;
 }
 
-std::string unknown(std::string_view argument, std::string_view option) {
-    std::string said(argument);
-    said.append(": unknown option");
+CommandLineError unknown(std::string_view argument, std::string_view option) {
+    std::string why = "unknown option";
     if (option != argument) {
-        said.append(" ").append(option);
+        why.append(" ").append(option);
     }
-    return said.append(" (a file whose name starts with '-' is named ./")
-        .append(argument)
-        .append(", or after --)");
+    why.append(" (a file whose name starts with '-' is named ./");
+    append_printable(why, argument);
+    return {std::string(argument), why.append(", or after --)")};
 }
 
-// Sets what option asks for, with value where it takes one. Returns "" or
-// why not, naming what as the user wrote it.
-std::string take(const Option& option, const char* value, std::string_view what,
-                 Options& options) {
+// Sets what option asks for, with value where it takes one. Returns true,
+// or false with error saying why not, naming what as the user wrote it.
+bool take(const Option& option, const char* value, const std::string& what, Options& options,
+          CommandLineError& error) {
     if (option.name == "format") {
         if (std::strcmp(value, "listing") == 0) {
             options.format = Format::listing;
         } else if (std::strcmp(value, "c") == 0) {
             options.format = Format::c;
         } else {
-            return std::string(what) + ": unknown format (listing or c)";
+            error = {what, "unknown format (listing or c)"};
+            return false;
         }
     } else if (option.name == "output-dir") {
         options.output_dir = value;
@@ -89,12 +95,12 @@ std::string take(const Option& option, const char* value, std::string_view what,
     } else {
         options.version = true;
     }
-    return "";
+    return true;
 }
 
 }  // namespace
 
-std::string read_options(int argc, char** arguments, Options& options) {
+bool read_options(int argc, char** arguments, Options& options, CommandLineError& error) {
     int at = 1;
     while (at < argc) {
         const std::string_view argument(arguments[at]);
@@ -111,24 +117,27 @@ std::string read_options(int argc, char** arguments, Options& options) {
             const std::string_view name = argument.substr(2, equals - 2);
             const Option* option = by_name(name);
             if (option == nullptr) {
-                return unknown(argument, argument.substr(0, equals));
+                error = unknown(argument, argument.substr(0, equals));
+                return false;
             }
-            const char* value = nullptr;
             std::string what(argument);
+            const char* value = nullptr;
             if (option->value == nullptr && equals != std::string_view::npos) {
-                return what + ": --" + std::string(name) + " takes no value";
+                error = {what, "--" + std::string(name) + " takes no value"};
+                return false;
             }
             if (option->value != nullptr && equals != std::string_view::npos) {
                 value = arguments[at - 1] + equals + 1;
             } else if (option->value != nullptr) {
                 if (at == argc) {
-                    return what + ": needs " + option->value;
+                    error = {what, std::string("needs ") + option->value};
+                    return false;
                 }
                 value = arguments[at++];
                 what.append(" ").append(value);
             }
-            if (std::string error = take(*option, value, what, options); !error.empty()) {
-                return error;
+            if (!take(*option, value, what, options, error)) {
+                return false;
             }
             continue;
         }
@@ -137,22 +146,24 @@ std::string read_options(int argc, char** arguments, Options& options) {
         for (std::size_t letter = 1; letter < argument.size(); ++letter) {
             const Option* option = by_letter(argument[letter]);
             if (option == nullptr) {
-                return unknown(argument, std::string("-") + argument[letter]);
+                error = unknown(argument, std::string("-") + argument[letter]);
+                return false;
             }
-            const char* value = nullptr;
             std::string what = std::string("-") + argument[letter];
+            const char* value = nullptr;
             if (option->value != nullptr) {
                 if (letter + 1 < argument.size()) {
                     value = arguments[at - 1] + letter + 1;
                 } else if (at == argc) {
-                    return what + ": needs " + option->value;
+                    error = {what, std::string("needs ") + option->value};
+                    return false;
                 } else {
                     value = arguments[at++];
                 }
                 what.append(" ").append(value);
             }
-            if (std::string error = take(*option, value, what, options); !error.empty()) {
-                return error;
+            if (!take(*option, value, what, options, error)) {
+                return false;
             }
             if (option->value != nullptr) {
                 break;
@@ -160,7 +171,7 @@ std::string read_options(int argc, char** arguments, Options& options) {
         }
     }
     options.first_file = at;
-    return "";
+    return true;
 }
 
 }  // namespace huemill

@@ -22,14 +22,20 @@ struct Options {
     int first_file = 0;                // the index of the first file name in the arguments
 };
 
+// Why a command line is not one huemill takes: what of it, as written, and
+// why, for the one line "huemill: WHAT: WHY".
+struct CommandLineError {
+    std::string what;
+    std::string why;
+};
+
 // Reads the options at the front of arguments (argc of them, argv[0] the
 // program's name) into options: --name=value and --name value alike, short
 // options alone or together (-kh, -oDIR, -o DIR), and "--" to end them.
 // The first argument that does not start with '-', and "-" itself, is the
-// first file name; every argument after it is one too. Returns an empty
-// string, or the one line (without "huemill: " and the line end) that says
-// why the command line is not one huemill takes.
-std::string read_options(int argc, char** arguments, Options& options);
+// first file name; every argument after it is one too. Returns true, or
+// false with error saying why not.
+bool read_options(int argc, char** arguments, Options& options, CommandLineError& error);
 
 // What --help writes.
 extern const char help_text[];

@@ -107,11 +107,41 @@ ReadResult read_palette(const platform::Folder& folder, const char* file_name, H
 // no folder part. The one rule for splitting a path.
 std::size_t file_name_start(std::string_view path);
 
+// The stem of argument's file name (see file_name_start): up to its first
+// '.' that is not its first character.
+std::string_view stem_of(std::string_view argument);
+
 // Puts into listing the name of the listing for argument: its folder part
-// (see file_name_start) unchanged, then the file name's stem (up to its
-// first '.' that is not its first character), then ".pal.c". Reuses
-// listing's storage, so a run allocates only when a name grows.
+// unchanged, then its stem, then ".pal.c". Reuses listing's storage, so a
+// run allocates only when a name grows.
 void listing_name(std::string_view argument, std::string& listing);
+
+// The name of the C table made for stem: "palette", then each run of ASCII
+// letters and digits in stem after an underscore ("1up" gives palette_1up,
+// "a-b c" palette_a_b_c, "ação" palette_a_o, "..." palette). A valid C and
+// C++ identifier for every stem: no keyword starts so, nor any name a
+// compiler keeps for itself (no two underscores together, none first).
+std::string table_name(std::string_view stem);
+
+// Puts into text the listing as a C table named name (--format=c) of the
+// first entry_count records (at most 255), made from the palette file
+// palette_file (its name, without a folder):
+//
+//     /* Made by huemill from sky.pal. */
+//     static const struct {
+//         int count;
+//         unsigned long colors[16][3];
+//     } palette_sky = {16, {
+//         {0xA, 0x28, 0x78},
+//         ...
+//     }};
+//
+// A table of no records holds one of zeros, as C has no empty array, and
+// count 0. It compiles as C89 to C23 and C++98 to C++23, included into the
+// source file that uses it; unsigned long holds every 32-bit value on
+// every target.
+void format_table(unsigned entry_count, const RecordArea& records, std::string_view palette_file,
+                  std::string_view name, std::string& text);
 
 // Formats the listing of the first entry_count records (at most 255) into
 // text and returns its length in bytes.

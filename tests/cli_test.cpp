@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 
 #include "support.hpp"
@@ -12,9 +13,48 @@ namespace {
 namespace fs = std::filesystem;
 using namespace huemill_test;
 
-// Standard output is a text stream: on Windows both line ends become CR LF.
-const std::string usage =
-    text_line_end + "Usage:  huemill file1.pal [file2.pal, file3.pal ...]" + text_line_end;
+// lines, each ending in a line end as standard output, a text stream,
+// writes it: on Windows CR LF.
+std::string lines(std::initializer_list<std::string> lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + text_line_end;
+    }
+    return text;
+}
+
+const std::string usage = lines({"", "Usage:  huemill file1.pal [file2.pal, file3.pal ...]"});
+
+const std::string help = lines({
+    "huemill turns palette files into listings, NAME.pal.c for each palette, beside it or",
+    "in one folder, as lines of hexadecimal values or as a table a C program includes.",
+    "",
+    "Usage: huemill [OPTION]... FILE...",
+    "",
+    "      --format=FORMAT   listing (the default), or c: a C and C++ table",
+    "  -o, --output-dir=DIR  write every listing into the folder DIR",
+    "      --strict          fail a file instead of warning of it, keeping its old listing",
+    "  -k, --keep-going      after a file that fails, go on with the next",
+    "  -h, --help            show this help, and end",
+    "      --version         show the version, and end",
+    "",
+    "Without -k the run stops at the first file that fails. A file whose name starts",
+    "with '-' is named ./-x.pal, or after --. More in the manual: man huemill",
+});
+
+// The sample palette as a C table named palette_a, made from the palette
+// file file.
+std::string sample_table(const std::string& file) {
+    return "/* Made by huemill from " + file +
+           ". */\n"
+           "static const struct {\n"
+           "    int count;\n"
+           "    unsigned long colors[2][3];\n"
+           "} palette_a = {2, {\n"
+           "    {0x1F, 0x0, 0xAB},\n"
+           "    {0xFFFFFFFF, 0x10, 0x0}\n"
+           "}};\n";
+}
 
 using Cli = ScratchFolder;
 
@@ -25,6 +65,10 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
     const std::string refused = ": its listing would replace it: not converted";
     const std::string made_twice = ": warning: its listing sky.pal.c replaces the one made from ";
     const std::string nine = palette_bytes(9, std::vector<Rgb>(9, {9, 9, 9}));
+    const std::string other_listing = declaration + "\nr: 9, g: 9, b: 9\n";
+    const std::string one_short = sample_palette.substr(0, 30);
+    const std::string strict_short = "s: holds 0 of the 2 records its header lists: not converted";
+    const std::string unknown = ": unknown option (a file whose name starts with '-' is named ./";
     // Each run in a folder holding before (a name ending in '/' is a
     // folder); its messages each end a line, and it leaves before as it was
     // and made besides.
@@ -38,15 +82,160 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         Contents made = {};
     } rows[] = {
         {"no file", {}, {}, 2, usage, {}, {}},
-        {"--help alone", {"--help"}, {}, 0, usage, {}, {}},
-        {"--version alone", {"--version"}, {}, 0, "huemill " HUEMILL_VERSION + text_line_end},
-        {"--help among files",
-         {"--help", "a"},
+        {"options but no file", {"--strict", "-k"}, {}, 2, usage, {}, {}},
+        {"--help before a file", {"--help", "a"}, {{"a", sample_palette}}, 0, help},
+        {"-h", {"-h"}, {}, 0, help},
+        {"-kh: short options together", {"-kh"}, {}, 0, help},
+        {"--help after a file is a file",
+         {"a", "--help"},
          {{"a", sample_palette}},
          1,
          "",
          {"--help: " + enoent},
-         {}},
+         {{"a.pal.c", sample_listing}}},
+        {"--version", {"--version"}, {}, 0, "huemill " HUEMILL_VERSION + text_line_end},
+        {"--format=c",
+         {"--format=c", "a"},
+         {{"a", sample_palette}},
+         0,
+         "",
+         {},
+         {{"a.pal.c", sample_table("a")}}},
+        {"--format c, then --format=listing",
+         {"--format", "c", "--format=listing", "a"},
+         {{"a", sample_palette}},
+         0,
+         "",
+         {},
+         {{"a.pal.c", sample_listing}}},
+        {"-o DIR: each palette read in its folder, every listing into DIR",
+         {"-o", "out", "a", "d/b.pal"},
+         {{"a", sample_palette}, {"d/b.pal", sample_palette}, {"out/", ""}},
+         0,
+         "",
+         {},
+         {{"out/a.pal.c", sample_listing}, {"out/b.pal.c", sample_listing}}},
+        {"-oDIR, --output-dir=DIR, --output-dir DIR/, and -k -- with a file named -k",
+         {"-oout", "--output-dir=x", "--output-dir", "out/", "-k", "--", "-k"},
+         {{"-k", sample_palette}, {"out/", ""}},
+         0,
+         "",
+         {},
+         {{"out/-k.pal.c", sample_listing}}},
+        {"-o: one listing from palettes of two folders",
+         {"-o", "out", "a", "d/a"},
+         {{"a", sample_palette}, {"d/a", other}, {"out/", ""}},
+         0,
+         "",
+         {"d/a: warning: its listing out/a.pal.c replaces the one made from a in this run"},
+         {{"out/a.pal.c", other_listing}}},
+        {"-o into the palette's folder: its own listing is still refused",
+         {"-o", ".", "sky.pal.c"},
+         {{"sky.pal.c", sample_palette}},
+         1,
+         "",
+         {"sky.pal.c: its listing ./sky.pal.c would replace it: not converted"}},
+        {"-- ends the options: a file named -o",
+         {"--", "-o"},
+         {{"-o", sample_palette}},
+         0,
+         "",
+         {},
+         {{"-o.pal.c", sample_listing}}},
+        {"-k over a failure in the middle",
+         {"-k", "a", "missing", "c"},
+         {{"a", sample_palette}, {"c", sample_palette}},
+         1,
+         "",
+         {"missing: " + enoent},
+         {{"a.pal.c", sample_listing}, {"c.pal.c", sample_listing}}},
+        {"--strict over a palette short of its records",
+         {"--strict", "s", "a"},
+         {{"s", one_short}, {"s.pal.c", old_listing}, {"a", sample_palette}},
+         1,
+         "",
+         {strict_short}},
+        {"--strict -k over each warning, and the rest converted",
+         {"--strict", "-k", "s", "t", "u", "v", "sky.pal", "sky.act"},
+         {{"s", one_short},
+          {"t", "tiny"},
+          {"u", sample_listing},
+          {"v", sample_palette},
+          {"sky.pal", sample_palette},
+          {"sky.act", other}},
+         1,
+         "",
+         {strict_short, "t: only 4 bytes, shorter than a palette's 23-byte header: not converted",
+          "u: it is itself a listing: not converted",
+          "sky.act: its listing sky.pal.c would replace the one made from sky.pal in this run: "
+          "not converted"},
+         {{"v.pal.c", sample_listing}, {"sky.pal.c", sample_listing}}},
+        {"--format=c: two stems, one table name",
+         {"--format=c", "a", "a+"},
+         {{"a", sample_palette}, {"a+", sample_palette}},
+         0,
+         "",
+         {"a+: warning: its table palette_a has the name of the one made from a in this run"},
+         {{"a.pal.c", sample_table("a")}, {"a+.pal.c", sample_table("a+")}}},
+        {"--format=c --strict: two stems, one table name",
+         {"--format=c", "--strict", "a", "a+"},
+         {{"a", sample_palette}, {"a+", sample_palette}},
+         1,
+         "",
+         {"a+: its table palette_a would have the name of the one made from a in this run: not "
+          "converted"},
+         {{"a.pal.c", sample_table("a")}}},
+        {"an unknown option: nothing read",
+         {"-x", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"-x" + unknown + "-x, or after --)"}},
+        {"an unknown long option",
+         {"--frob=1", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"--frob=1: unknown option --frob (a file whose name starts with '-' is named "
+          "./--frob=1, or after --)"}},
+        {"an unknown one among short ones",
+         {"-kx", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"-kx: unknown option -x (a file whose name starts with '-' is named ./-kx, or after "
+          "--)"}},
+        {"-o without its folder", {"-o"}, {}, 2, "", {"-o: needs a folder"}},
+        {"--format without its value",
+         {"--format"},
+         {},
+         2,
+         "",
+         {"--format: needs a format, listing or c"}},
+        {"--format=x",
+         {"--format=x", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"--format=x: unknown format (listing or c)"}},
+        {"--strict=yes",
+         {"--strict=yes", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"--strict=yes: --strict takes no value"}},
+        {"-o to a folder that is missing: nothing read",
+         {"-o", "out", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"out: " + enoent}},
+        {"-o to a file",
+         {"-o", "a", "a"},
+         {{"a", sample_palette}},
+         2,
+         "",
+         {"a: " + std::string(std::strerror(ENOTDIR))}},
         {"./--help",
          {"./--help"},
          {{"--help", sample_palette}},
@@ -54,7 +243,6 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          "",
          {},
          {{"--help.pal.c", sample_listing}}},
-        {"-h", {"-h"}, {}, 1, "", {"-h: " + enoent}, {}},
         {"-", {"-"}, {{"-", sample_palette}}, 0, "", {}, {{"-.pal.c", sample_listing}}},
         {"its own listing",
          {"sky.pal.c"},
@@ -310,6 +498,80 @@ TEST_F(Cli, NameTheSystemRefusesIsReportedNotTruncated) {
     EXPECT_EQ(files_left().size(), 3U);
 }
 
+#endif
+
+#ifndef _WIN32
+TEST_F(Cli, CTablesCompileAsCAndCppAndHoldEveryValue) {
+    // Counts 0, 1, 16 and 255, values 0 and 0xFFFFFFFF among others, stems
+    // that are no identifiers; each listing included as the manual says.
+    const struct {
+        std::string stem, table;
+        unsigned count;
+    } palettes[] = {{"1up", "palette_1up", 0},
+                    {"int", "palette_int", 1},
+                    {"class", "palette_class", 16},
+                    {"a\xC3\xA7\xC3\xA3o", "palette_a_o", 255},
+                    {"a-b c", "palette_a_b_c", 2}};
+    std::string program = "#include <stdio.h>\n";
+    std::string calls, expected;
+    std::vector<std::string> args = {"--format=c"};
+    for (const auto& palette : palettes) {
+        std::vector<Rgb> records;
+        for (std::uint32_t k = 0; k < std::max(palette.count, 1U); ++k) {
+            records.push_back({k * 0x01010101U, 0xFFFFFFFFU - k, k % 2 == 0 ? 0 : 0x80000000U});
+        }
+        write_file(fs::u8path(palette.stem + ".pal"), palette_bytes(palette.count, records));
+        args.push_back(palette.stem + ".pal");
+        program += "#include \"" + palette.stem + ".pal.c\"\n";
+        calls += "    show(\"" + palette.table + "\", " + palette.table + ".count, " +
+                 palette.table + ".colors);\n";
+        for (std::uint32_t k = 0; k < palette.count; ++k) {
+            char line[80];
+            std::snprintf(line, sizeof line, "%s %X %X %X\n", palette.table.c_str(), records[k][0],
+                          records[k][1], records[k][2]);
+            expected += line;
+        }
+    }
+    const auto made = huemill(args);
+    ASSERT_EQ(made.status, 0) << made.err;
+    program +=
+        "static void show(const char *name, int count, const unsigned long (*colors)[3]) {\n"
+        "    int i;\n"
+        "    for (i = 0; i < count; ++i) {\n"
+        "        printf(\"%s %lX %lX %lX\\n\", name, colors[i][0], colors[i][1], colors[i][2]);\n"
+        "    }\n"
+        "}\n"
+        "int main(void) {\n" +
+        calls + "    return 0;\n}\n";
+    write_file("show.c", program);
+    // The oldest and the newest standard each compiler takes.
+    int compiled = 0;
+    for (const std::string compiler : {"gcc", "clang", "g++", "clang++"}) {
+        if (!installed(compiler)) {
+            continue;
+        }
+        const bool cpp = compiler.back() == '+';
+        const std::vector<std::string> newest = cpp ? std::vector<std::string>{"c++23", "c++2b"}
+                                                    : std::vector<std::string>{"c23", "c2x"};
+        for (const std::string oldest_or_newest : {cpp ? "c++98" : "c89", "newest"}) {
+            std::string standard = oldest_or_newest;
+            for (std::size_t i = 0; standard == "newest" && i < newest.size(); ++i) {
+                if (shell("echo | " + compiler + " -std=" + newest[i] + " -x " +
+                          (cpp ? "c++" : "c") + " -fsyntax-only - 2>/dev/null")) {
+                    standard = newest[i];
+                }
+            }
+            const std::string how = compiler + " -std=" + standard;
+            ASSERT_TRUE(shell(compiler + (cpp ? " -x c++" : " -x c") + " -std=" + standard +
+                              " -Wall -Wextra -pedantic -Werror -o show show.c"))
+                << how;
+            ASSERT_TRUE(shell("./show > shown")) << how;
+            EXPECT_EQ(read_file("shown"), expected) << how;
+            ++compiled;
+        }
+    }
+    EXPECT_GE(compiled, 4);  // gcc and g++ at the least
+}
 #endif
 
 TEST_F(Cli, ManyFilesInOneRun) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "palette.hpp"
@@ -180,7 +181,24 @@ RunHandle start_run() { return RunHandle(new Run()); }
 void FolderDeleter::operator()(Folder* folder) const { delete folder; }
 
 int open_folder(Run& /*run*/, std::string_view path, FolderHandle& folder) {
-    folder.reset(new Folder{std::string(path)});
+    FolderHandle named(new Folder{std::string(path)});
+    // Looked at without the separator it ends in, so that a file there is
+    // told from nothing at all.
+    std::string_view bare = path;
+    while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\') &&
+           bare[bare.size() - 2] != ':') {
+        bare.remove_suffix(1);
+    }
+    if (!bare.empty()) {
+        const DWORD attributes = GetFileAttributesW(system_path(bare).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return last_error();
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            return ENOTDIR;
+        }
+    }
+    folder = std::move(named);
     return 0;
 }
 
