@@ -8,6 +8,7 @@
 #include "message.hpp"
 #include "palette.hpp"
 #include "platform.hpp"
+#include "stem.h"
 
 namespace huemill {
 namespace {
@@ -137,10 +138,11 @@ std::size_t file_name_start(std::string_view path) {
     return std::max<std::size_t>(after_separator, drive ? 2 : 0);
 }
 
+static_assert(listing_suffix == HUEMILL_LISTING_SUFFIX, "one suffix, shared with the build");
+
 std::string_view stem_of(std::string_view argument) {
     const std::string_view file = argument.substr(file_name_start(argument));
-    // A leading dot belongs to the name (".hidden.pal" has stem ".hidden").
-    return file.substr(0, file.find('.', 1));
+    return file.substr(0, huemill_stem_length(file.data(), file.size()));
 }
 
 void listing_name(std::string_view argument, std::string& listing) {

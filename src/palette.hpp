@@ -29,7 +29,7 @@ using HeaderBlock = std::array<unsigned char, header_size>;
 using RecordArea = std::array<unsigned char, record_area_size>;
 
 // What every listing's name ends in, after the part it keeps of its
-// argument.
+// argument (stem.h, which the build's function shares).
 constexpr std::string_view listing_suffix = ".pal.c";
 
 // The digits a listing writes its values in, upper case; messages use
@@ -108,7 +108,7 @@ ReadResult read_palette(const platform::Folder& folder, const char* file_name, H
 std::size_t file_name_start(std::string_view path);
 
 // The stem of argument's file name (see file_name_start): up to its first
-// '.' that is not its first character.
+// '.' that is not its first character (stem.h).
 std::string_view stem_of(std::string_view argument);
 
 // Puts into listing the name of the listing for argument: its folder part
