@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -27,14 +28,11 @@ bool armed = false;
 
 // Whether this allocation is the one to fail.
 bool fails() {
-    if (!armed) {
+    if (!armed || ++made != fail_at) {
         return false;
     }
-    if (++made == fail_at) {
-        errno = ENOMEM;
-        return true;
-    }
-    return false;
+    errno = ENOMEM;
+    return true;
 }
 
 __attribute__((constructor)) void arm() {
@@ -49,15 +47,10 @@ __attribute__((destructor)) void tell() {
         return;
     }
     char digits[32];
-    std::size_t at = sizeof digits;
-    unsigned long count = made;
-    do {
-        digits[--at] = static_cast<char>('0' + count % 10);
-        count /= 10;
-    } while (count != 0);
+    const char* const end = std::to_chars(digits, digits + sizeof digits, made).ptr;
     const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (file >= 0) {
-        const ssize_t written = write(file, digits + at, sizeof digits - at);
+        const ssize_t written = write(file, digits, static_cast<std::size_t>(end - digits));
         static_cast<void>(written);
         close(file);
     }

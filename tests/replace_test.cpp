@@ -1,11 +1,11 @@
 // Nothing lost, whatever happens: a listing name holds its old content or
 // the complete new listing, inputs are never touched, and no temporary file
 // is left behind, through failed calls, signals, links and limits.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "support.hpp"
@@ -271,18 +271,9 @@ TEST_F(Replace, EveryAllocationFailingInTurnIsOneLineAndLosesNothing) {
         "listed as zero\n",
         "huemill: sub/c.act: warning: its listing sub/c.pal.c replaces the one made from "
         "sub/c.pal in this run\n"};
-    const auto lay_out = [&] {
-        for (const auto& entry : fs::directory_iterator(".")) {
-            fs::remove_all(entry.path());
-        }
-        fs::create_directory("sub");
-        write_file("a.pal", sample_palette);
-        write_file("short.pal", short_palette);
-        write_file("short.pal.c", old_listing);
-        write_file("sub/c.pal", sample_palette);
-        write_file("sub/c.act", other);
-        write_file("sub/c.pal.c", old_listing);
-    };
+    const Contents before = {{"a.pal", sample_palette},    {"short.pal", short_palette},
+                             {"short.pal.c", old_listing}, {"sub/c.pal", sample_palette},
+                             {"sub/c.act", other},         {"sub/c.pal.c", old_listing}};
     const auto failing = [&](unsigned long allocation) {
         setenv("LD_PRELOAD", HUEMILL_FAIL_ALLOCATION, 1);
         setenv("HUEMILL_TEST_FAIL_ALLOCATION", std::to_string(allocation).c_str(), 1);
@@ -293,7 +284,7 @@ TEST_F(Replace, EveryAllocationFailingInTurnIsOneLineAndLosesNothing) {
         unsetenv("HUEMILL_TEST_ALLOCATIONS");
         return run;
     };
-    lay_out();
+    lay_out(before);
     const RunResult clean = failing(0);
     ASSERT_EQ(clean.status, 0) << clean.err;
     ASSERT_EQ(clean.err, warnings[0] + warnings[1]);
@@ -301,22 +292,22 @@ TEST_F(Replace, EveryAllocationFailingInTurnIsOneLineAndLosesNothing) {
     ASSERT_GT(allocations, 4U);
     for (unsigned long allocation = 1; allocation <= allocations; ++allocation) {
         const std::string where = "allocation " + std::to_string(allocation);
-        lay_out();
+        lay_out(before);
         const RunResult run = failing(allocation);
         // The listings made are complete, in argument order; the rest hold
         // what they held before: the state after the first few inputs.
+        Contents state = {
+            {"a.pal.c", ""}, {"short.pal.c", old_listing}, {"sub/c.pal.c", old_listing}};
         std::size_t complete = args.size() + 1;
         for (std::size_t inputs = 0; inputs <= args.size(); ++inputs) {
-            std::map<std::string, std::string> state = {
-                {"a.pal.c", ""}, {"short.pal.c", old_listing}, {"sub/c.pal.c", old_listing}};
-            for (std::size_t i = 0; i < inputs; ++i) {
-                state[listings[i]] = made[i];
+            if (inputs > 0) {
+                state[listings[inputs - 1]] = made[inputs - 1];
             }
-            bool matches = true;
-            for (const auto& [name, bytes] : state) {
-                matches = matches && read_file(name) == bytes;
+            if (std::all_of(state.begin(), state.end(), [](const auto& file) {
+                    return read_file(file.first) == file.second;
+                })) {
+                complete = inputs;
             }
-            complete = matches ? inputs : complete;
         }
         ASSERT_LE(complete, args.size()) << where << ": the listings are in no state a run leaves";
         for (const std::string& name : files_left()) {

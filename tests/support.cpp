@@ -116,6 +116,19 @@ void ScratchFolder::TearDown() {
     fs::remove_all(root_, ignored);
 }
 
+void ScratchFolder::lay_out(const Contents& contents) const {
+    const fs::path work = root_ / "work";
+    for (const auto& entry : fs::directory_iterator(work)) {
+        fs::remove_all(entry.path());
+    }
+    for (const auto& [name, bytes] : contents) {
+        fs::create_directories((work / name).parent_path());
+        if (name.back() != '/') {
+            write_file(work / name, bytes);
+        }
+    }
+}
+
 Files ScratchFolder::files_left() const {
     Files names;
     const fs::path work = root_ / "work";

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ namespace huemill_test {
 
 using Rgb = std::array<std::uint32_t, 3>;
 using Files = std::set<std::string>;
+// Files by name, each with the bytes it holds; a name ending in '/' is a
+// folder.
+using Contents = std::map<std::string, std::string>;
 
 // The bytes of a palette file: a header of filler bytes with entry_count at
 // byte 22, then one 16-byte record per entry of records (the fourth value of
@@ -159,6 +163,10 @@ protected:
                       const std::vector<std::string>& launcher,
                       const std::function<void()>& meanwhile) const;
 #endif
+
+    // Empties the scratch folder, then makes contents in it, and the
+    // folders their names pass through.
+    void lay_out(const Contents& contents) const;
 
     // Every file, folder and link now in the scratch folder, as relative
     // paths with '/' between folders.

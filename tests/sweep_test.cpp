@@ -193,21 +193,14 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
     // new one in that folder; their listings, in argument order.
     const std::vector<std::string> args = {"a.pal", "b.pal", "sub/c.pal", "sub/d.pal"};
     const std::vector<std::string> listings = {"a.pal.c", "b.pal.c", "sub/c.pal.c", "sub/d.pal.c"};
-    const std::map<std::string, std::string> inputs = {{"a.pal", sample_palette},
-                                                       {"b.pal", sample_palette},
-                                                       {"sub/c.pal", sample_palette},
-                                                       {"sub/d.pal", sample_palette}};
-    const std::map<std::string, std::string> before = {{"b.pal.c", old_listing},
-                                                       {"sub/c.pal.c", old_listing}};
+    const Contents inputs = {{"a.pal", sample_palette},
+                             {"b.pal", sample_palette},
+                             {"sub/c.pal", sample_palette},
+                             {"sub/d.pal", sample_palette}};
+    const Contents before = {{"b.pal.c", old_listing}, {"sub/c.pal.c", old_listing}};
     const bool acl = installed("setfacl");
-    const auto lay_out = [&] {
-        for (const auto& entry : fs::directory_iterator(".")) {
-            fs::remove_all(entry.path());
-        }
-        fs::create_directory("sub");
-        for (const auto& [name, bytes] : inputs) {
-            write_file(name, bytes);
-        }
+    const auto set_up = [&] {
+        lay_out(inputs);
         for (const auto& [name, bytes] : before) {
             write_file(name, bytes);
         }
@@ -222,7 +215,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
         command.insert(command.begin(), {"sh", "-c", "trap '' HUP; exec \"$@\"", "nohup"});
         return command;
     };
-    lay_out();
+    set_up();
     const std::string access_before = access_of("b.pal.c");
     const auto clean = huemill(args, traced({"-o", "../trace"}));
     ASSERT_EQ(clean.status, 0) << clean.err;
@@ -268,7 +261,7 @@ TEST_F(Replace, FaultOrSignalAtEveryFileCallLosesNothing) {
             std::vector<TraceLine> trace;
             Landing at;
             for (int attempt = 0; attempt < 3 && at.from_start != listed.from_start; ++attempt) {
-                lay_out();
+                set_up();
                 const std::vector<std::string> strace = traced(
                     {"-o", "../trace", "-e",
                      "trace=" + call +

@@ -1,7 +1,5 @@
 // The listing writer, the listing name and its temporary name, in memory.
 
-#include <cstdio>
-
 #include "listing_file.hpp"
 #include "palette.hpp"
 #include "support.hpp"
@@ -87,13 +85,8 @@ TEST(ListingText, TableDigitsMatchTheFastestAndPrintfOnEdgesAndRandomRecords) {
             records.push_back({value(), value(), value()});
         }
         const huemill::RecordArea area = area_of(records);
-        std::string expected = declaration;
-        for (const auto& [red, green, blue] : records) {
-            char line[64];
-            std::snprintf(line, sizeof line, "\nr: %X, g: %X, b: %X", red, green, blue);
-            expected += line;
-        }
-        expected += "\n";
+        const std::string expected =
+            huemill_test::expected_listing(huemill_test::palette_bytes(255, records));
         huemill::ListingText text;
         const std::size_t size = huemill::format_listing_by_table(255, area, text);
         ASSERT_EQ(std::string(text.data(), size), expected) << "round " << round;
