@@ -18,18 +18,16 @@ IdentityKey key_of(const platform::FileIdentity& identity) {
     return {identity.device, identity.number};
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool name_before(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return lower(x) < lower(y); });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return ascii_lower(x) < ascii_lower(y);
+    });
 }
 
 bool named_as_a_listing(std::string_view file_name) {
     return file_name.size() >= listing_suffix.size() &&
-           std::equal(listing_suffix.begin(), listing_suffix.end(),
-                      file_name.end() - listing_suffix.size(),
-                      [](char x, char y) { return x == lower(y); });
+           equal_ignoring_case(file_name.substr(file_name.size() - listing_suffix.size()),
+                               listing_suffix);
 }
 
 // The first argument after index that names standing, what stands at a

@@ -30,14 +30,6 @@ constexpr std::size_t shortest_temporary_name =
 
 bool is_utf8_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // Six characters that no other temporary file of this run has had, and that
 // another process is unlikely to pick: drawn from a generator seeded with
 // the time and the process id. Creation refuses a name that exists anyway.
@@ -146,6 +138,12 @@ std::string temporary_file_name(std::string_view listing_file, std::string_view 
         .append(unique)
         .append(temporary_extension);
     return temporary;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return ascii_lower(x) == ascii_lower(y);
+           });
 }
 
 bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,

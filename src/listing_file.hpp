@@ -21,6 +21,15 @@ struct ListingOutcome {
     platform::FileIdentity made;  // the listing's identity, where it was made
 };
 
+// c in lower case where it is an ASCII letter: every file system that takes
+// two spellings of a name for one folds at least those.
+constexpr char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether a and b are one name but for the case of ASCII letters.
+bool equal_ignoring_case(std::string_view a, std::string_view b);
+
 // A file as it was named, and what it was then.
 struct NamedFile {
     std::string_view file_name;  // its name within its folder
