@@ -58,10 +58,9 @@ std::uint32_t take_field(std::string_view& text, std::string_view prefix) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Kept across runs, as the program keeps them across files.
-    static huemill::HeaderBlock header;
     static huemill::RecordArea records;
     static huemill::ListingText text;
-    const unsigned entry_count = huemill::take_palette(data, size, header, records);
+    const unsigned entry_count = huemill::take_palette(data, size, records);
     check(entry_count == (size > 22 ? data[22] : 0U), "entry count is byte 22");
 
     const std::size_t listing_size = huemill::format_listing(entry_count, records, text);

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
-#include <tuple>
 
 #include "listing_file.hpp"
 #include "message.hpp"
 #include "palette.hpp"
+#include "unicode.hpp"
 
 namespace huemill {
 namespace {
@@ -42,32 +42,22 @@ const char* later_input_at(Run& run, int index, std::string_view file_name,
         [](const auto& a, const auto& b) { return name_before(a.first, b.first); });
     for (auto input = first; input != last; ++input) {
         const char* argument = run.arguments[input->second];
+        const std::string_view path(argument);
         if (input->second > index &&
-            platform::same_file(platform::identity_of(*run.system, argument), standing)) {
+            platform::same_file(
+                platform::identity_of(*run.system, argument, path.substr(file_name_start(path))),
+                standing)) {
             return argument;
         }
     }
     return nullptr;
 }
 
-// The buffers every conversion uses in turn, for the run: in static
-// storage, so that the stack holds only small things.
-struct Buffers {
-    HeaderBlock header;
-    RecordArea records;
-    ListingText text;
-    std::string table;  // the listing as a C table, where one is made
-    std::string listing_name;
-    std::string warnings;  // the lines to write once the listing is made or failed
-    std::string doubt;     // the first of them, as --strict says it
-};
-Buffers buffers;
-
-// Notes a doubt about input's palette: as a warning, said once the listing
-// is made or failed, and as the failure --strict makes of it (the first
-// one's). warning goes on as the listing is made anyway; strict says why
-// it is not.
-void doubt(const char* input, const std::string& what, std::string_view warning,
+// Notes in buffers a doubt about input's palette: as a warning, said once
+// the listing is made or failed, and as the failure --strict makes of it
+// (the first one's). warning goes on as the listing is made anyway; strict
+// says why it is not.
+void doubt(Buffers& buffers, const char* input, const std::string& what, std::string_view warning,
            std::string_view strict) {
     append_line(buffers.warnings, input, "warning: " + what + std::string(warning));
     if (buffers.doubt.empty()) {
@@ -77,25 +67,25 @@ void doubt(const char* input, const std::string& what, std::string_view warning,
 
 // Notes the doubt that what was read from input is not a whole palette,
 // where it is not.
-void doubt_palette(const char* input, const ReadResult& palette) {
+void doubt_palette(Buffers& buffers, const char* input, const ReadResult& palette) {
     if (palette.is_listing) {
-        doubt(input, "it is itself a listing", ", read as a palette", "");
+        doubt(buffers, input, "it is itself a listing", ", read as a palette", "");
     } else if (palette.size < header_size) {
-        doubt(input,
+        doubt(buffers, input,
               "only " + std::to_string(palette.size) + " bytes, shorter than a palette's " +
                   std::to_string(header_size) + "-byte header",
               ": listed with no records", "");
     } else if (const unsigned held = records_held(palette.size); held < palette.entry_count) {
-        doubt(input,
+        doubt(buffers, input,
               "holds " + std::to_string(held) + " of the " + std::to_string(palette.entry_count) +
                   (palette.entry_count == 1 ? " record" : " records") + " its header lists",
               "; the rest are listed as zero", "");
     }
 }
 
-// Says that input is not converted, as its listing would replace the
-// palette it names, by that name or as the argument replaced.
-bool refuse(const char* input, const std::string& name, const char* replaced) {
+// Says that input is not converted, as its listing, named name, would
+// replace the palette it names, by that name or as the argument replaced.
+void refuse(const char* input, std::string_view name, const char* replaced) {
     std::string refusal = "its listing ";
     if (name != input) {
         append_printable(refusal, name);
@@ -109,27 +99,27 @@ bool refuse(const char* input, const std::string& name, const char* replaced) {
         refusal.append(", given later as a palette");
     }
     say(input, refusal + ": not converted");
-    return false;
 }
 
-// Says why the listing name could not be replaced.
-bool listing_failed(const std::string& name, const ListingOutcome& outcome) {
+// Says why the listing named name could not be replaced, with the
+// temporary file in names where it is left.
+void listing_failed(const std::string& name, const ListingOutcome& outcome,
+                    const TemporaryNames& names) {
+    const std::string folder = name.substr(0, file_name_start(name));
     std::string detail;
     if (outcome.folder_refused) {
-        const std::string folder = name.substr(0, file_name_start(name));
         detail = "cannot create a file in " + (folder.empty() ? "the current folder" : folder);
     } else if (outcome.error == platform::error_owner_not_kept) {
         detail = "cannot keep its owner";
-    } else if (!outcome.left_behind.empty()) {
-        detail = outcome.left_behind + " is left";
+    } else if (outcome.left_behind) {
+        detail = folder + names.current + " is left";
     }
     report(name, outcome.error, detail);
-    return false;
 }
 
 // Writes the warnings, where memory allows: once a listing is made, only a
 // warning may be lost, never the truth of its status.
-void say_warnings() {
+void say_warnings(const Buffers& buffers) {
     try {
         platform::write_text(platform::Stream::error, buffers.warnings);
     } catch (const std::bad_alloc&) {
@@ -140,9 +130,9 @@ void say_warnings() {
 
 int start(Run& run, const Options& options, int count, char** arguments) {
     run.options = options;
-    run.count = count;
     run.arguments = arguments;
-    run.system = platform::start_run();
+    run.system = platform::start_system();
+    seed(run.buffers.temporary);
     if (const char* folder = options.output_dir) {
         const std::string_view name(folder);
         if (name.empty()) {
@@ -169,140 +159,198 @@ int start(Run& run, const Options& options, int count, char** arguments) {
     return 0;
 }
 
-bool convert(Run& run, int index) {
-    const char* input = run.arguments[index];
-    const std::string_view path(input);
+// Reads the palette into the run's buffers, in the folder its argument
+// names. Returns whether it could, having said why not.
+bool Conversion::read(ReadResult& palette) {
+    const std::string_view path(input_);
     const std::size_t file_start = file_name_start(path);
     // A path that ends in a separator names the folder itself.
-    const char* file = file_start > 0 && file_start == path.size() ? "." : input + file_start;
-    platform::FolderHandle folder;
-    ReadResult palette;
-    palette.error = platform::open_folder(*run.system, path.substr(0, file_start), folder);
+    const char* file = file_start > 0 && file_start == path.size() ? "." : input_ + file_start;
+    palette.error = platform::open_folder(*run_.system, path.substr(0, file_start), folder_);
     if (palette.error == 0) {
-        palette = read_palette(*folder, file, buffers.header, buffers.records);
+        palette = read_palette(*folder_, file, run_.buffers.palette, run_.buffers.records);
     }
     if (palette.error != 0) {
-        report(input, palette.error);
+        huemill::report(input_, palette.error);
         return false;
     }
+    return true;
+}
 
-    // The listing: its name, its folder, and its text.
-    std::string& name = buffers.listing_name;
-    if (run.output) {
-        name.assign(run.output_name).append(stem_of(path)).append(listing_suffix);
+// Names the listing, in the output folder or beside its palette, and makes
+// its text: the listing's lines, or with --format=c a table.
+void Conversion::make_text(const ReadResult& palette) {
+    Buffers& buffers = run_.buffers;
+    const std::string_view path(input_);
+    if (run_.output) {
+        buffers.listing_name.assign(run_.output_name).append(stem_of(path)).append(listing_suffix);
     } else {
-        listing_name(path, name);
+        listing_name(path, buffers.listing_name);
     }
-    const std::string listing_file = name.substr(file_name_start(name));
-    platform::Folder& listing_folder = run.output ? *run.output : *folder;
-    const char* text = buffers.text.data();
-    std::size_t size = 0;
-    std::string table;
-    if (run.options.format == Format::c) {
-        table = table_name(stem_of(path));
-        format_table(palette.entry_count, buffers.records, path.substr(file_start), table,
-                     buffers.table);
-        text = buffers.table.data();
-        size = buffers.table.size();
+    listing_file_ = buffers.listing_name;
+    listing_file_.remove_prefix(file_name_start(listing_file_));
+    if (run_.options.format == Format::c) {
+        table_name_ = table_name(stem_of(path));
+        format_table(palette.entry_count, buffers.records, path.substr(file_name_start(path)),
+                     table_name_, buffers.table_text);
+        text_ = buffers.table_text.data();
+        size_ = buffers.table_text.size();
     } else {
-        size = format_listing(palette.entry_count, buffers.records, buffers.text);
+        text_ = buffers.listing_text.data();
+        size_ = format_listing(palette.entry_count, buffers.records, buffers.listing_text);
     }
+}
 
-    // What stands at its name, and whether it may be replaced.
-    platform::ListingHandle listing;
+// Looks at what stands at the listing's name: refuses a listing that would
+// replace its own palette, or a later argument's, having said so (returns
+// false), and else sets error to what keeps the name from being replaced.
+bool Conversion::look(int index, const ReadResult& palette, int& error) {
+    const std::string& name = run_.buffers.listing_name;
+    platform::Folder& folder = run_.output ? *run_.output : *folder_;
     platform::Standing standing = platform::Standing::nothing;
-    platform::FileIdentity standing_identity;
-    ListingOutcome outcome;
-    outcome.error = platform::begin_listing(*run.system, listing_folder, listing_file, listing,
-                                            standing, standing_identity);
-    if (outcome.error == 0 && standing != platform::Standing::nothing) {
-        if (replaces_its_palette(run.output ? nullptr : folder.get(), {file, palette.identity},
-                                 {listing_file, standing_identity})) {
-            return refuse(input, name, input);
+    error = platform::begin_listing(*run_.system, folder, std::string(listing_file_), listing_,
+                                    standing, standing_);
+    if (error == 0 && standing != platform::Standing::nothing) {
+        const std::string_view path(input_);
+        const std::string_view file = path.substr(file_name_start(path));
+        if (replaces_its_palette(run_.output ? nullptr : folder_.get(), {file, palette.identity},
+                                 {listing_file_, standing_})) {
+            refuse(input_, name, input_);
+            return false;
         }
-        if (const char* later = later_input_at(run, index, listing_file, standing_identity)) {
-            return refuse(input, name, later);
+        if (const char* later = later_input_at(run_, index, listing_file_, standing_)) {
+            refuse(input_, name, later);
+            return false;
         }
     }
-    if (outcome.error == 0 && standing == platform::Standing::folder) {
-        outcome.error = EISDIR;
+    if (error == 0 && standing == platform::Standing::folder) {
+        error = EISDIR;
     }
-    if (outcome.error == 0 && standing == platform::Standing::file) {
-        outcome.error = platform::look_to_replace(*listing);
+    if (error == 0 && standing == platform::Standing::file) {
+        error = platform::look_to_replace(*listing_);
     }
+    if (standing == platform::Standing::nothing) {
+        standing_ = platform::FileIdentity();
+    }
+    return true;
+}
 
-    // What is said of a listing, and the notes of it, are made before the
-    // listing is: once it is, nothing can fail that would call it failed.
+// Notes the doubt that the listing replaces one the run made before.
+void Conversion::doubt_made_before() {
+    earlier_ = standing_.known ? run_.made.find(key_of(standing_)) : run_.made.end();
+    if (earlier_ == run_.made.end()) {
+        return;
+    }
+    std::string made = "its listing ";
+    append_printable(made, run_.buffers.listing_name);
+    std::string from = " the one made from ";
+    append_printable(from, earlier_->second);
+    doubt(run_.buffers, input_, made, " replaces" + from + " in this run",
+          " would replace" + from + " in this run");
+}
+
+// Notes the doubt that the table has the name of one made before into
+// another listing.
+void Conversion::doubt_table_name() {
+    same_table_ = table_name_.empty() ? run_.tables.end() : run_.tables.find(table_name_);
+    if (same_table_ == run_.tables.end() ||
+        (standing_.known && same_table_->second.first == key_of(standing_))) {
+        return;
+    }
+    std::string from = " the name of the one made from ";
+    append_printable(from, same_table_->second.second);
+    doubt(run_.buffers, input_, "its table " + table_name_, " has" + from + " in this run",
+          " would have" + from + " in this run");
+}
+
+// Makes the notes the run keeps of the listing once it is made, so that
+// keeping them needs no memory then.
+void Conversion::make_notes() {
+    Run::ListingsMade made;
+    made.emplace(IdentityKey(), input_);
+    note_ = made.extract(made.begin());
+    if (!table_name_.empty() && same_table_ == run_.tables.end()) {
+        Run::Tables tables;
+        tables.emplace(table_name_, std::make_pair(IdentityKey(), input_));
+        new_table_ = tables.extract(tables.begin());
+    }
+}
+
+std::optional<Conversion> Conversion::prepare(Run& run, int index) {
+    Conversion conversion(run, run.arguments[index]);
+    const char* input = conversion.input_;
+    Buffers& buffers = run.buffers;
     buffers.warnings.clear();
     buffers.doubt.clear();
-    doubt_palette(input, palette);
-    auto earlier = run.made.end();
-    if (standing != platform::Standing::nothing) {
-        earlier = run.made.find(key_of(standing_identity));
+    ReadResult palette;
+    if (!conversion.read(palette)) {
+        return std::nullopt;
     }
-    if (earlier != run.made.end()) {
-        std::string made = "its listing ";
-        append_printable(made, name);
-        std::string from = " the one made from ";
-        append_printable(from, earlier->second);
-        doubt(input, made, " replaces" + from + " in this run",
-              " would replace" + from + " in this run");
+    conversion.make_text(palette);
+    int error = 0;
+    if (!conversion.look(index, palette, error)) {
+        return std::nullopt;
     }
-    auto same_table = run.tables.end();
-    bool new_table = false;
-    if (!table.empty()) {
-        std::tie(same_table, new_table) = run.tables.try_emplace(table, IdentityKey(), input);
-        const bool same_listing = standing != platform::Standing::nothing &&
-                                  same_table->second.first == key_of(standing_identity);
-        if (!new_table && !same_listing) {
-            std::string from = " the name of the one made from ";
-            append_printable(from, same_table->second.second);
-            doubt(input, "its table " + table, " has" + from + " in this run",
-                  " would have" + from + " in this run");
-        }
+    doubt_palette(buffers, input, palette);
+    conversion.doubt_made_before();
+    conversion.doubt_table_name();
+    if (error != 0) {
+        say_warnings(buffers);
+        ListingOutcome outcome;
+        outcome.error = error;
+        listing_failed(buffers.listing_name, outcome, buffers.temporary);
+        return std::nullopt;
     }
-    if (run.spare.empty()) {
-        Run::ListingsMade one;
-        one.emplace(IdentityKey(), nullptr);
-        run.spare = one.extract(one.begin());
-    }
-
-    if (outcome.error == 0 && run.options.strict && !buffers.doubt.empty()) {
-        if (new_table) {
-            run.tables.erase(same_table);
-        }
+    if (run.options.strict && !buffers.doubt.empty()) {
         say(input, buffers.doubt);
+        return std::nullopt;
+    }
+    conversion.make_notes();
+    make_room(buffers.temporary, conversion.listing_file_);
+    return conversion;
+}
+
+void Conversion::commit() noexcept {
+    outcome_ = replace_listing(*listing_, listing_file_, text_, size_, run_.buffers.temporary);
+    if (outcome_.error != 0) {
+        return;
+    }
+    // The listing it replaced, if the run made it, is gone.
+    if (earlier_ != run_.made.end()) {
+        run_.made.erase(earlier_);
+    }
+    const IdentityKey made = key_of(outcome_.made);
+    if (outcome_.made.known) {
+        note_.key() = made;
+        const auto noted = run_.made.insert(std::move(note_));
+        if (!noted.inserted) {
+            noted.position->second = input_;
+        }
+    }
+    if (same_table_ != run_.tables.end()) {
+        same_table_->second = {made, input_};
+    } else if (!new_table_.empty()) {
+        new_table_.mapped().first = made;
+        run_.tables.insert(std::move(new_table_));
+    }
+}
+
+bool Conversion::report() const {
+    say_warnings(run_.buffers);
+    if (outcome_.error != 0) {
+        listing_failed(run_.buffers.listing_name, outcome_, run_.buffers.temporary);
         return false;
     }
-    if (outcome.error == 0) {
-        outcome = replace_listing(*listing, name, text, size);
-    }
-    if (outcome.error != 0) {
-        if (new_table) {
-            run.tables.erase(same_table);
-        }
-        say_warnings();
-        return listing_failed(name, outcome);
-    }
-    // Noted without memory: the listing it replaced, if the run made it,
-    // is gone; the spare note becomes this one's.
-    if (earlier != run.made.end()) {
-        run.made.erase(earlier);
-    }
-    if (outcome.made.known) {
-        run.spare.key() = key_of(outcome.made);
-        run.spare.mapped() = input;
-        auto noted = run.made.insert(std::move(run.spare));
-        if (!noted.inserted) {
-            noted.position->second = input;
-            run.spare = std::move(noted.node);
-        }
-    }
-    if (same_table != run.tables.end()) {
-        same_table->second = {key_of(outcome.made), input};
-    }
-    say_warnings();
     return true;
+}
+
+bool convert(Run& run, int index) {
+    std::optional<Conversion> conversion = Conversion::prepare(run, index);
+    if (!conversion) {
+        return false;
+    }
+    conversion->commit();
+    return conversion->report();
 }
 
 }  // namespace huemill

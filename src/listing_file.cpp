@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <new>
 
 #include "palette.hpp"
 #include "platform.hpp"
+#include "unicode.hpp"
 
 namespace huemill {
 namespace {
@@ -30,13 +30,10 @@ constexpr std::size_t shortest_temporary_name =
 
 bool is_utf8_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
 
-// Six characters that no other temporary file of this run has had, and that
-// another process is unlikely to pick: drawn from a generator seeded with
-// the time and the process id. Creation refuses a name that exists anyway.
-std::string unique_suffix() {
-    static std::uint64_t state =
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        static_cast<std::uint64_t>(platform::process_id()) << 32U;
+// Puts six characters into unique that no other temporary file of this
+// run has had, and that another process is unlikely to pick. Creation
+// refuses a name that exists anyway.
+void draw_unique(std::uint64_t& state, char (&unique)[unique_size]) {
     // splitmix64: every call a new, well-mixed value.
     state += 0x9E3779B97F4A7C15U;
     std::uint64_t bits = state;
@@ -45,27 +42,28 @@ std::string unique_suffix() {
     bits ^= bits >> 31U;
     // Lower case and digits only: Windows names ignore case.
     constexpr std::string_view alphabet = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix(unique_size, '0');
-    for (char& c : suffix) {
+    for (char& c : unique) {
         c = alphabet[static_cast<std::size_t>(bits % alphabet.size())];
         bits /= alphabet.size();
     }
-    return suffix;
 }
 
 // Creates a temporary file for the listing file name listing_file, trying
-// other names where one is taken or too long, and puts its name into
-// temporary. Returns 0 or the error.
+// other names where one is taken or too long, each named in names.current.
+// Returns 0 or the error.
 int create_unique_temporary(platform::Listing& listing, std::string_view listing_file,
-                            std::string& temporary) {
+                            TemporaryNames& names) {
     std::size_t longest = longest_file_name;
     int error = EEXIST;
     for (int attempt = 0; attempt < creation_attempts; ++attempt) {
-        temporary = temporary_file_name(listing_file, unique_suffix(), longest);
-        error = platform::create_temporary(listing, temporary);
-        if (error == ENAMETOOLONG && temporary.size() / 2 > shortest_temporary_name) {
+        char unique[unique_size];
+        draw_unique(names.state, unique);
+        temporary_file_name(names.current, listing_file, std::string_view(unique, unique_size),
+                            longest);
+        error = platform::create_temporary(listing, names.current);
+        if (error == ENAMETOOLONG && names.current.size() / 2 > shortest_temporary_name) {
             // A file system that takes shorter names (eCryptfs: 143 bytes).
-            longest = temporary.size() / 2;
+            longest = names.current.size() / 2;
         } else if (error != EEXIST) {
             break;
         }
@@ -73,48 +71,22 @@ int create_unique_temporary(platform::Listing& listing, std::string_view listing
     return error;
 }
 
-// Makes name hold the size bytes at text, through a temporary file, and
-// sets outcome to what came of it. Nothing from the first create to the
-// rename or removal allocates memory, so running out of it can never leave
-// a temporary file behind unnamed: whatever that needs is made before.
-void write_listing(platform::Listing& listing, const std::string& name, const char* text,
-                   std::size_t size, ListingOutcome& outcome) {
-    const std::size_t file_start = file_name_start(name);
-    std::string temporary;
-    // Room for the name of a temporary file that could not be removed.
-    outcome.left_behind.reserve(name.size() + temporary_infix.size() + unique_size +
-                                temporary_extension.size());
-    outcome.error =
-        create_unique_temporary(listing, std::string_view(name).substr(file_start), temporary);
-    if (outcome.error != 0) {
-        // The folder's fault only where it refused; not for a limit on
-        // descriptors, memory or an I/O error.
-        outcome.folder_refused =
-            outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
-        return;
-    }
-    outcome.error = platform::learn_temporary(listing, outcome.made);
-    if (outcome.error == 0) {
-        outcome.error = platform::copy_metadata(listing);
-    }
-    if (outcome.error == 0) {
-        outcome.error = platform::write_temporary(listing, text, size);
-    }
-    if (outcome.error == 0) {
-        outcome.error = platform::commit(listing);
-    }
-    if (outcome.error != 0 && platform::discard(listing) != 0) {
-        outcome.left_behind.assign(name, 0, file_start).append(temporary);
-    }
-    if (outcome.error != 0) {
-        outcome.made = platform::FileIdentity();
-    }
-}
-
 }  // namespace
 
-std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
-                                std::size_t longest) {
+void seed(TemporaryNames& names) {
+    names.state =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        static_cast<std::uint64_t>(platform::process_id()) << 32U;
+}
+
+void make_room(TemporaryNames& names, std::string_view listing_file) {
+    names.current.reserve(std::min(
+        listing_file.size() + temporary_infix.size() + unique_size + temporary_extension.size(),
+        longest_file_name));
+}
+
+void temporary_file_name(std::string& temporary, std::string_view listing_file,
+                         std::string_view unique, std::size_t longest) {
     const std::size_t added = temporary_infix.size() + unique.size() + temporary_extension.size();
     std::size_t kept = listing_file.size();
     if (kept + added > longest) {
@@ -131,19 +103,10 @@ std::string temporary_file_name(std::string_view listing_file, std::string_view 
             kept = cut;
         }
     }
-    std::string temporary;
-    temporary.reserve(kept + added);
-    temporary.append(listing_file.substr(0, kept))
+    temporary.assign(listing_file.substr(0, kept))
         .append(temporary_infix)
         .append(unique)
         .append(temporary_extension);
-    return temporary;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return ascii_lower(x) == ascii_lower(y);
-           });
 }
 
 bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,
@@ -161,20 +124,35 @@ bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& p
              platform::holds_as_spelled(*one_folder, palette.file_name));
 }
 
-ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
-                               const char* text, std::size_t size) {
+ListingOutcome replace_listing(platform::Listing& listing, std::string_view listing_file,
+                               const char* text, std::size_t size, TemporaryNames& names) noexcept {
     ListingOutcome outcome;
     // From just before the temporary file exists until just after it is
     // renamed or removed, nothing from outside ends the run: it waits for
     // the listing to be complete, or gone.
     platform::hold_interruptions();
-    try {
-        write_listing(listing, name, text, size, outcome);
-    } catch (const std::bad_alloc&) {
-        // Only ever before a temporary file exists: each attempt's name is
-        // made before it is created, and what comes after needs no memory.
-        outcome = ListingOutcome();
-        outcome.error = ENOMEM;
+    outcome.error = create_unique_temporary(listing, listing_file, names);
+    if (outcome.error != 0) {
+        // The folder's fault only where it refused; not for a limit on
+        // descriptors, memory or an I/O error.
+        outcome.folder_refused =
+            outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS;
+        platform::allow_interruptions();
+        return outcome;
+    }
+    outcome.error = platform::learn_temporary(listing, outcome.made);
+    if (outcome.error == 0) {
+        outcome.error = platform::copy_metadata(listing);
+    }
+    if (outcome.error == 0) {
+        outcome.error = platform::write_temporary(listing, text, size);
+    }
+    if (outcome.error == 0) {
+        outcome.error = platform::commit(listing);
+    }
+    if (outcome.error != 0) {
+        outcome.left_behind = platform::discard(listing) != 0;
+        outcome.made = platform::FileIdentity();
     }
     platform::allow_interruptions();
     return outcome;

@@ -6,6 +6,7 @@
 #define HUEMILL_LISTING_FILE_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,18 +18,24 @@ namespace huemill {
 struct ListingOutcome {
     int error = 0;                // 0, or the failure
     bool folder_refused = false;  // the failure: the folder refused a new file
-    std::string left_behind;      // a temporary file that could not be removed
+    bool left_behind = false;     // the temporary file last named could not be removed
     platform::FileIdentity made;  // the listing's identity, where it was made
 };
 
-// c in lower case where it is an ASCII letter: every file system that takes
-// two spellings of a name for one folds at least those.
-constexpr char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+// The names a run gives its temporary files: six characters no other of
+// its temporary files has had, drawn from a generator seeded with the time
+// and the process id, and room for the name in use.
+struct TemporaryNames {
+    std::uint64_t state = 0;
+    std::string current;  // the name last drawn, within the listing's folder
+};
 
-// Whether a and b are one name but for the case of ASCII letters.
-bool equal_ignoring_case(std::string_view a, std::string_view b);
+// Seeds names for a run.
+void seed(TemporaryNames& names);
+
+// Makes room in names for any temporary name of the listing whose file
+// name is listing_file, so that drawing one needs no memory.
+void make_room(TemporaryNames& names, std::string_view listing_file);
 
 // A file as it was named, and what it was then.
 struct NamedFile {
@@ -48,27 +55,29 @@ struct NamedFile {
 bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,
                           const NamedFile& listing);
 
-// Makes the listing named name, begun and looked at with platform::
-// begin_listing and look_to_replace, hold exactly the size bytes at text.
-// What stands at name is replaced, never written through: a symbolic or
-// hard link, a FIFO or a device there is replaced by the listing, and what
-// it led to is left alone. A regular file there keeps what decides who may
-// use it. On failure name holds what it held before, and no temporary file
-// remains unless left_behind names it. Nothing it does from the create of
-// the temporary file to its rename or removal allocates memory.
-ListingOutcome replace_listing(platform::Listing& listing, const std::string& name,
-                               const char* text, std::size_t size);
+// Makes the listing whose file name is listing_file, begun and looked at
+// with platform::begin_listing and look_to_replace, hold exactly the size
+// bytes at text, through a temporary file named in names (room made for
+// it). What stands at its name is replaced, never written through: a
+// symbolic or hard link, a FIFO or a device there is replaced by the
+// listing, and what it led to is left alone. A regular file there keeps
+// what decides who may use it. On failure the name holds what it held
+// before, and no temporary file remains unless left_behind says so: then
+// names.current is its name. Allocates no memory.
+ListingOutcome replace_listing(platform::Listing& listing, std::string_view listing_file,
+                               const char* text, std::size_t size, TemporaryNames& names) noexcept;
 
 // The longest file name (one path component) that common file systems take.
 constexpr std::size_t longest_file_name = 255;
 
-// The temporary file's name, in the listing's folder, for the listing's file
-// name: that name followed by ".huemill-", unique and ".tmp". Where that
-// would pass longest bytes, the listing's name is cut short, but never to
-// nothing, and never inside a UTF-8 character unless its first character
-// alone is too long: then to its first byte.
-std::string temporary_file_name(std::string_view listing_file, std::string_view unique,
-                                std::size_t longest = longest_file_name);
+// Puts into temporary the temporary file's name, in the listing's folder,
+// for the listing's file name: that name followed by ".huemill-", unique
+// and ".tmp". Where that would pass longest bytes, the listing's name is
+// cut short, but never to nothing, and never inside a UTF-8 character
+// unless its first character alone is too long: then to its first byte.
+// Allocates nothing where temporary has room for the name.
+void temporary_file_name(std::string& temporary, std::string_view listing_file,
+                         std::string_view unique, std::size_t longest = longest_file_name);
 
 }  // namespace huemill
 

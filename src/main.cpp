@@ -3,6 +3,7 @@
 // file it cannot convert (or with -k, goes on and says so in its status).
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -20,7 +21,6 @@ constexpr int exit_converted = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 
-constexpr char usage_text[] = "\nUsage:  huemill file1.pal [file2.pal, file3.pal ...]\n";
 constexpr char version_text[] = "huemill " HUEMILL_VERSION "\n";
 
 // For a window that would close before the usage text could be read.
@@ -28,21 +28,49 @@ constexpr char double_clicked_text[] =
     "huemill is a command-line program: run it from Command Prompt or PowerShell,\n"
     "with the names of palette files. Press a key to close this window.\n";
 
-// Memory kept back for the moment memory runs out, from the start of the
-// run: throwing std::bad_alloc needs some (the C++ runtime's own reserve
-// may not have been made, where memory was short from the start), and so
-// does the message that says so. Kept below the size the C library maps
-// on its own, so that once given back it is there for the next allocation.
-void* reserve = nullptr;
-constexpr std::size_t reserve_size = 64 * 1024;
+// Memory kept back, for as long as the run converts files, for the moment
+// memory runs out: throwing std::bad_alloc needs some (the C++ runtime's
+// own reserve may not have been made, where memory was short from the
+// start), and so does the message that says so. Kept below the size the
+// C library maps on its own, so that once given back it is there for the
+// next allocation.
+//
+// The new-handler that gives it back is a function of no arguments, so it
+// finds the reserve in static storage: the one state of the run kept
+// there, as the signal masks of linux/process.cpp and the Ctrl-C state of
+// windows/process.cpp are kept where their handlers find them.
+class MemoryReserve {
+public:
+    MemoryReserve() { std::set_new_handler(give_back); }
+    ~MemoryReserve() {
+        std::set_new_handler(nullptr);
+        std::free(block);
+        block = nullptr;
+    }
+    MemoryReserve(const MemoryReserve&) = delete;
+    MemoryReserve& operator=(const MemoryReserve&) = delete;
 
-// Called where an allocation fails: gives the reserve back, and says so as
-// an allocation that fails says it.
-void out_of_memory_handler() {
-    std::free(reserve);
-    reserve = nullptr;
-    throw std::bad_alloc();
-}
+    // Makes the reserve where there is none (at the start, or given back
+    // while a file was converted). Returns whether there is one.
+    bool refill() {
+        if (block == nullptr) {
+            block = std::malloc(size);
+        }
+        return block != nullptr;
+    }
+
+private:
+    // Gives the reserve back, and says so as an allocation that fails
+    // says it.
+    static void give_back() {
+        std::free(block);
+        block = nullptr;
+        throw std::bad_alloc();
+    }
+
+    static constexpr std::size_t size = 64 * 1024;
+    static inline void* block = nullptr;
+};
 
 // Reports that memory ran out while name (nullptr: no file) was converted,
 // even where the message itself finds none: then without the name.
@@ -74,7 +102,7 @@ int answer(const char* text, int status) {
 
 // Writes the usage text, where no file was named.
 int usage() {
-    answer(usage_text, exit_usage);
+    answer(huemill::usage_text, exit_usage);
     if (platform::console_closes_with_the_run()) {
         platform::write_text(Stream::output, double_clicked_text);
         platform::wait_for_a_key();
@@ -85,8 +113,12 @@ int usage() {
 // Converts every file named, in order, to the first that fails, or with
 // --keep-going all of them. Sets current to the argument being converted.
 int convert_all(int argc, char** arguments, const huemill::Options& options, const char*& current) {
-    huemill::Run run;
-    if (const int error = huemill::start(run, options, argc, arguments)) {
+    MemoryReserve reserve;
+    if (!reserve.refill()) {
+        return out_of_memory(nullptr);  // with nothing to throw an exception with
+    }
+    const auto run = std::make_unique<huemill::Run>();
+    if (const int error = huemill::start(*run, options, argc, arguments)) {
         huemill::report(options.output_dir, error);
         return exit_usage;
     }
@@ -94,14 +126,11 @@ int convert_all(int argc, char** arguments, const huemill::Options& options, con
     for (int i = options.first_file; i < argc; ++i) {
         current = arguments[i];
         bool converted = false;
-        if (reserve == nullptr) {
-            reserve = std::malloc(reserve_size);  // given back for a file before
-        }
-        if (reserve == nullptr) {
+        if (!reserve.refill()) {
             out_of_memory(current);  // with nothing to throw an exception with
         } else {
             try {
-                converted = huemill::convert(run, i);
+                converted = huemill::convert(*run, i);
             } catch (const std::bad_alloc&) {
                 out_of_memory(current);
             }
@@ -114,13 +143,14 @@ int convert_all(int argc, char** arguments, const huemill::Options& options, con
     return failed ? exit_failed : exit_converted;
 }
 
-// The run: reads the options, answers --help and --version, and converts
-// every file named. Sets current to the argument being converted.
-int run(int argc, char* argv[], const char*& current) {
+// Reads the options, answers --help and --version, and converts every
+// file named, with the arguments as UTF-8 in kept where they need to be
+// converted. Sets current to the argument being converted.
+int run_command_line(int argc, char* argv[], platform::Arguments& kept, const char*& current) {
     if (argc < 2) {
         return usage();
     }
-    char** arguments = platform::utf8_arguments(argc, argv);
+    char** arguments = platform::utf8_arguments(argc, argv, kept);
     huemill::Options options;
     huemill::CommandLineError wrong;
     if (!huemill::read_options(argc, arguments, options, wrong)) {
@@ -136,11 +166,6 @@ int run(int argc, char* argv[], const char*& current) {
     if (options.first_file == argc) {
         return usage();
     }
-    reserve = std::malloc(reserve_size);
-    if (reserve == nullptr) {
-        return out_of_memory(nullptr);  // with nothing to throw an exception with
-    }
-    std::set_new_handler(out_of_memory_handler);
     return convert_all(argc, arguments, options, current);
 }
 
@@ -148,13 +173,13 @@ int run(int argc, char* argv[], const char*& current) {
 
 int main(int argc, char* argv[]) {
     platform::prepare_process();
+    platform::Arguments kept;  // outlives current, which points into it
     const char* current = nullptr;
     int status = exit_failed;
     try {
-        status = run(argc, argv, current);
+        status = run_command_line(argc, argv, kept, current);
     } catch (const std::bad_alloc&) {
         status = out_of_memory(current);
     }
-    std::free(reserve);
     return status;
 }

@@ -4,6 +4,7 @@
 
 #include "palette.hpp"
 #include "platform.hpp"
+#include "unicode.hpp"
 
 namespace huemill {
 namespace {
@@ -67,12 +68,8 @@ void append_hex(std::string& line, char32_t value, unsigned digits) {
     }
 }
 
-// Where a backslash separates folders, no escape may start with one:
-// escapes are written in angle brackets, which no name there can hold.
-constexpr bool in_brackets = platform::backslash_separates_folders;
-
 // Appends the escape of a byte that is no part of a character.
-void append_byte_escape(std::string& line, unsigned char byte) {
+void append_byte_escape(std::string& line, unsigned char byte, bool in_brackets) {
     line += in_brackets ? "<0x" : "\\x";
     append_hex(line, byte, 2);
     if (in_brackets) {
@@ -80,10 +77,10 @@ void append_byte_escape(std::string& line, unsigned char byte) {
     }
 }
 
-// Appends the escape of code_point: <U+XXXX> where a backslash separates
-// folders; elsewhere \n, \t, \r and \\ for those, \xHH for other ASCII,
-// \uXXXX up to U+FFFF and \UXXXXXXXX past it.
-void append_escape(std::string& line, char32_t code_point) {
+// Appends the escape of code_point: <U+XXXX> in brackets; else \n, \t, \r
+// and \\ for those, \xHH for other ASCII, \uXXXX up to U+FFFF and
+// \UXXXXXXXX past it.
+void append_escape(std::string& line, char32_t code_point, bool in_brackets) {
     if (in_brackets) {
         line += "<U+";
         append_hex(line, code_point, 4);
@@ -96,7 +93,7 @@ void append_escape(std::string& line, char32_t code_point) {
                 : code_point == '\r' ? 'r'
                                      : '\\';
     } else if (code_point < 0x80) {
-        append_byte_escape(line, static_cast<unsigned char>(code_point));
+        append_byte_escape(line, static_cast<unsigned char>(code_point), false);
     } else {
         line += code_point <= 0xFFFF ? "\\u" : "\\U";
         append_hex(line, code_point, code_point <= 0xFFFF ? 4 : 8);
@@ -105,57 +102,28 @@ void append_escape(std::string& line, char32_t code_point) {
 
 }  // namespace
 
-std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates) {
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned lead = byte(0);
-    std::size_t length = 0;
-    // The range the second byte must fall in, which rules out overlong
-    // forms, code points past U+10FFFF and, unless asked for, surrogates.
-    unsigned low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code_point = lead & 0x1FU;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code_point = lead & 0x0FU;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED && !surrogates ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code_point = lead & 0x07U;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0U) != 0x80U) {
-            return 0;
-        }
-        code_point = code_point << 6U | (byte(i) & 0x3FU);
-    }
-    return length;
+bool shown_escaped(char32_t code_point, NameSystem system) {
+    return code_point < 0x20 || code_point == 0x7F ||
+           (code_point == '\\' && system == NameSystem::posix) || shown_as_code_point(code_point);
 }
 
-void append_printable(std::string& line, std::string_view text) {
+void append_printable(std::string& line, std::string_view text, NameSystem system) {
+    // Where a backslash separates folders, no escape may start with one:
+    // escapes are written in angle brackets, which no name there can hold.
+    // A lone surrogate can be part of a name there.
+    const bool windows = system == NameSystem::windows;
     while (!text.empty()) {
         const auto byte = static_cast<unsigned char>(text.front());
         std::size_t length = 1;
         char32_t code_point = byte;
         if (byte >= 0x80) {
-            // A lone surrogate can be part of a Windows name.
-            length = utf8_character(text, code_point, platform::names_in_wtf8);
+            length = utf8_character(text, code_point, windows);
         }
         if (length == 0) {
-            append_byte_escape(line, byte);
+            append_byte_escape(line, byte, windows);
             length = 1;
-        } else if (code_point < 0x20 || code_point == 0x7F ||
-                   (code_point == '\\' && !platform::backslash_separates_folders) ||
-                   shown_as_code_point(code_point)) {
-            append_escape(line, code_point);
+        } else if (shown_escaped(code_point, system)) {
+            append_escape(line, code_point, windows);
         } else {
             line.append(text.substr(0, length));
         }

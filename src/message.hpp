@@ -7,7 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform.hpp"
+
 namespace huemill {
+
+// Whose names a message shows: a POSIX system's (Linux), bytes in which a
+// backslash is a character like any other; or Windows', WTF-8 in which a
+// backslash separates folders.
+enum class NameSystem { posix, windows };
+constexpr NameSystem this_system =
+    platform::backslash_separates_folders ? NameSystem::windows : NameSystem::posix;
 
 // Appends text to line with every character that could break the line,
 // drive the terminal, show as nothing or as a blank, escaped: line ends
@@ -22,14 +31,12 @@ namespace huemill {
 // Every other character, UTF-8 included, passes as it is, so that two
 // names that differ are shown differently. Letters of other scripts that
 // look alike, and a character composed or decomposed, are not told apart.
-void append_printable(std::string& line, std::string_view text);
+// system says whose name text is; this one's, unless a test asks.
+void append_printable(std::string& line, std::string_view text, NameSystem system = this_system);
 
-// The length (2 to 4) of the well-formed UTF-8 character of a code point
-// from U+0080 on at the start of text, and that code point, into
-// code_point; 0 where none starts there: a stray, overlong or too large
-// sequence, or a surrogate unless surrogates is set (WTF-8 holds a lone
-// one so).
-std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates = false);
+// Whether append_printable shows the character code_point escaped in a
+// name of system.
+bool shown_escaped(char32_t code_point, NameSystem system = this_system);
 
 // error in words, for a message: huemill's own errors (platform.hpp) in
 // words of its own, every other in the system's ("No such file or

@@ -1,19 +1,27 @@
-// The options huemill takes, read by hand: there is no getopt on Windows,
-// and a dozen lines say it all.
+// The options huemill takes, read by hand (Windows has no getopt): one
+// table names them, and one switch says what each does.
 #include "options.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #include "message.hpp"
+#include "unicode.hpp"
 
 namespace huemill {
+
+// The files a synopsis names, in the usage text as in --help's.
+#define HUEMILL_FILES "file1.pal [file2.pal, file3.pal ...]"
+
+const char usage_text[] = "\nUsage:  huemill " HUEMILL_FILES "\n";
 
 const char help_text[] =
     "huemill turns palette files into listings, NAME.pal.c for each palette, beside it or\n"
     "in one folder, as lines of hexadecimal values or as a table a C program includes.\n"
     "\n"
-    "Usage: huemill [OPTION]... FILE...\n"
+    "Usage:  huemill [OPTION]... " HUEMILL_FILES
+    "\n"
     "\n"
     "      --format=FORMAT   listing (the default), or c: a C and C++ table\n"
     "  -o, --output-dir=DIR  write every listing into the folder DIR\n"
@@ -25,22 +33,28 @@ const char help_text[] =
     "Without -k the run stops at the first file that fails. A file whose name starts\n"
     "with '-' is named ./-x.pal, or after --. More in the manual: man huemill\n";
 
+#undef HUEMILL_FILES
+
 namespace {
 
-// One option: its long name, its short letter (or 0), and whether it takes
-// a value, and which.
+// What an option asks for.
+enum class Asks { format, output_dir, strict, keep_going, help, version };
+
+// One option: what it asks for, its long name, its short letter (or 0),
+// and whether it takes a value, and which.
 struct Option {
+    Asks asks;
     std::string_view name;
     char letter;
     const char* value;  // what its value is, for a message; nullptr: it takes none
 };
 constexpr Option known[] = {
-    {"format", 0, "a format, listing or c"},
-    {"output-dir", 'o', "a folder"},
-    {"strict", 0, nullptr},
-    {"keep-going", 'k', nullptr},
-    {"help", 'h', nullptr},
-    {"version", 0, nullptr},
+    {Asks::format, "format", 0, "a format, listing or c"},
+    {Asks::output_dir, "output-dir", 'o', "a folder"},
+    {Asks::strict, "strict", 0, nullptr},
+    {Asks::keep_going, "keep-going", 'k', nullptr},
+    {Asks::help, "help", 'h', nullptr},
+    {Asks::version, "version", 0, nullptr},
 };
 
 const Option* by_name(std::string_view name) {
@@ -64,7 +78,8 @@ const Option* by_letter(char letter) {
 CommandLineError unknown(std::string_view argument, std::string_view option) {
     std::string why = "unknown option";
     if (option != argument) {
-        why.append(" ").append(option);
+        why.append(" ");
+        append_printable(why, option);
     }
     why.append(" (a file whose name starts with '-' is named ./");
     append_printable(why, argument);
@@ -75,25 +90,106 @@ CommandLineError unknown(std::string_view argument, std::string_view option) {
 // or false with error saying why not, naming what as the user wrote it.
 bool take(const Option& option, const char* value, const std::string& what, Options& options,
           CommandLineError& error) {
-    if (option.name == "format") {
-        if (std::strcmp(value, "listing") == 0) {
-            options.format = Format::listing;
-        } else if (std::strcmp(value, "c") == 0) {
-            options.format = Format::c;
-        } else {
-            error = {what, "unknown format (listing or c)"};
+    switch (option.asks) {
+        case Asks::format:
+            if (std::strcmp(value, "listing") == 0) {
+                options.format = Format::listing;
+            } else if (std::strcmp(value, "c") == 0) {
+                options.format = Format::c;
+            } else {
+                error = {what, "unknown format (listing or c)"};
+                return false;
+            }
+            return true;
+        case Asks::output_dir:
+            options.output_dir = value;
+            return true;
+        case Asks::strict:
+            options.strict = true;
+            return true;
+        case Asks::keep_going:
+            options.keep_going = true;
+            return true;
+        case Asks::help:
+            options.help = true;
+            return true;
+        case Asks::version:
+            options.version = true;
+            return true;
+    }
+    return false;
+}
+
+// The arguments being read, and where.
+struct Reading {
+    int count;
+    char** arguments;
+    int at;  // the next argument to read
+};
+
+// Reads the long option argument (--name or --name=value, the value else
+// the next argument), which reading has just passed.
+bool read_long(std::string_view argument, Reading& reading, Options& options,
+               CommandLineError& error) {
+    const std::size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(2, equals - 2);
+    const Option* option = by_name(name);
+    if (option == nullptr) {
+        error = unknown(argument, argument.substr(0, equals));
+        return false;
+    }
+    std::string what(argument);
+    const char* value = nullptr;
+    if (option->value == nullptr && equals != std::string_view::npos) {
+        error = {what, "--" + std::string(name) + " takes no value"};
+        return false;
+    }
+    if (option->value != nullptr && equals != std::string_view::npos) {
+        value = reading.arguments[reading.at - 1] + equals + 1;
+    } else if (option->value != nullptr) {
+        if (reading.at == reading.count) {
+            error = {what, std::string("needs ") + option->value};
             return false;
         }
-    } else if (option.name == "output-dir") {
-        options.output_dir = value;
-    } else if (option.name == "strict") {
-        options.strict = true;
-    } else if (option.name == "keep-going") {
-        options.keep_going = true;
-    } else if (option.name == "help") {
-        options.help = true;
-    } else {
-        options.version = true;
+        value = reading.arguments[reading.at++];
+        what.append(" ").append(value);
+    }
+    return take(*option, value, what, options, error);
+}
+
+// Reads the short options of argument, alone or together; one that takes
+// a value takes the rest of the word, or else the next argument.
+bool read_short(std::string_view argument, Reading& reading, Options& options,
+                CommandLineError& error) {
+    for (std::size_t letter = 1; letter < argument.size(); ++letter) {
+        const Option* option = by_letter(argument[letter]);
+        if (option == nullptr) {
+            // Named by its whole character, where it is one of UTF-8.
+            char32_t code_point = 0;
+            const std::size_t length =
+                std::max<std::size_t>(1, utf8_character(argument.substr(letter), code_point, true));
+            error = unknown(argument, std::string("-").append(argument.substr(letter, length)));
+            return false;
+        }
+        std::string what = std::string("-") + argument[letter];
+        const char* value = nullptr;
+        if (option->value != nullptr) {
+            if (letter + 1 < argument.size()) {
+                value = reading.arguments[reading.at - 1] + letter + 1;
+            } else if (reading.at == reading.count) {
+                error = {what, std::string("needs ") + option->value};
+                return false;
+            } else {
+                value = reading.arguments[reading.at++];
+            }
+            what.append(" ").append(value);
+        }
+        if (!take(*option, value, what, options, error)) {
+            return false;
+        }
+        if (option->value != nullptr) {
+            return true;
+        }
     }
     return true;
 }
@@ -101,76 +197,24 @@ bool take(const Option& option, const char* value, const std::string& what, Opti
 }  // namespace
 
 bool read_options(int argc, char** arguments, Options& options, CommandLineError& error) {
-    int at = 1;
-    while (at < argc) {
-        const std::string_view argument(arguments[at]);
+    Reading reading{argc, arguments, 1};
+    while (reading.at < argc) {
+        const std::string_view argument(arguments[reading.at]);
         if (argument == "--") {
-            ++at;
+            ++reading.at;
             break;
         }
         if (argument.size() < 2 || argument[0] != '-') {
             break;  // the first file name, "-" included
         }
-        ++at;
-        if (argument[1] == '-') {
-            const std::size_t equals = argument.find('=');
-            const std::string_view name = argument.substr(2, equals - 2);
-            const Option* option = by_name(name);
-            if (option == nullptr) {
-                error = unknown(argument, argument.substr(0, equals));
-                return false;
-            }
-            std::string what(argument);
-            const char* value = nullptr;
-            if (option->value == nullptr && equals != std::string_view::npos) {
-                error = {what, "--" + std::string(name) + " takes no value"};
-                return false;
-            }
-            if (option->value != nullptr && equals != std::string_view::npos) {
-                value = arguments[at - 1] + equals + 1;
-            } else if (option->value != nullptr) {
-                if (at == argc) {
-                    error = {what, std::string("needs ") + option->value};
-                    return false;
-                }
-                value = arguments[at++];
-                what.append(" ").append(value);
-            }
-            if (!take(*option, value, what, options, error)) {
-                return false;
-            }
-            continue;
-        }
-        // Short options, alone or together; one that takes a value takes
-        // the rest of the word, or else the next argument.
-        for (std::size_t letter = 1; letter < argument.size(); ++letter) {
-            const Option* option = by_letter(argument[letter]);
-            if (option == nullptr) {
-                error = unknown(argument, std::string("-") + argument[letter]);
-                return false;
-            }
-            std::string what = std::string("-") + argument[letter];
-            const char* value = nullptr;
-            if (option->value != nullptr) {
-                if (letter + 1 < argument.size()) {
-                    value = arguments[at - 1] + letter + 1;
-                } else if (at == argc) {
-                    error = {what, std::string("needs ") + option->value};
-                    return false;
-                } else {
-                    value = arguments[at++];
-                }
-                what.append(" ").append(value);
-            }
-            if (!take(*option, value, what, options, error)) {
-                return false;
-            }
-            if (option->value != nullptr) {
-                break;
-            }
+        ++reading.at;
+        const bool read = argument[1] == '-' ? read_long(argument, reading, options, error)
+                                             : read_short(argument, reading, options, error);
+        if (!read) {
+            return false;
         }
     }
-    options.first_file = at;
+    options.first_file = reading.at;
     return true;
 }
 

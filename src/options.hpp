@@ -37,7 +37,8 @@ struct CommandLineError {
 // false with error saying why not.
 bool read_options(int argc, char** arguments, Options& options, CommandLineError& error);
 
-// What --help writes.
+// What huemill writes where no file is named, and what --help writes.
+extern const char usage_text[];
 extern const char help_text[];
 
 }  // namespace huemill

@@ -1,5 +1,6 @@
 // The palette file's layout, the buffers it is read into, and the three
-// steps of a conversion: read a palette, name its listing, write the listing.
+// steps of a conversion: read a palette (palette_reader.cpp), name its
+// listing (listing_name.cpp), make the listing's text (listing_text.cpp).
 #ifndef HUEMILL_PALETTE_HPP
 #define HUEMILL_PALETTE_HPP
 
@@ -22,8 +23,9 @@ constexpr std::size_t record_size = 16;
 constexpr std::size_t record_area_size = 4096;
 constexpr std::size_t max_entry_count = 255;
 
-// The file's bytes 0 to 22.
-using HeaderBlock = std::array<unsigned char, header_size>;
+// A palette file's first bytes, as read: its header block (bytes 0 to 22,
+// byte 22 the entry count), then the bytes its record area takes.
+using PaletteBytes = std::array<unsigned char, header_size + record_area_size>;
 
 // The file's bytes from 23 on: byte j of the area is the file's byte 23 + j.
 using RecordArea = std::array<unsigned char, record_area_size>;
@@ -88,17 +90,16 @@ inline std::uint32_t record_blue(const RecordArea& records, std::size_t k) {
 }
 
 // Takes the first size bytes of a palette file (at most 23 + 4096 are
-// used) into header and records, zero wherever the bytes end sooner, and
-// returns the entry count, the header's byte 22.
-unsigned take_palette(const unsigned char* bytes, std::size_t size, HeaderBlock& header,
-                      RecordArea& records);
+// used) into records, zero wherever the bytes end sooner, and returns the
+// entry count, the header's byte 22 (0 where the bytes end before it).
+unsigned take_palette(const unsigned char* bytes, std::size_t size, RecordArea& records);
 
-// Reads the palette file file_name in folder into header and records,
-// which then hold the file's first 23 + 4096 bytes, zero wherever the file
-// ends sooner. Reads sequentially, so pipes and devices work, and never
-// more than those bytes, so a huge file costs what a small one does. On
-// failure header and records are left as they were.
-ReadResult read_palette(const platform::Folder& folder, const char* file_name, HeaderBlock& header,
+// Reads the palette file file_name in folder into bytes, and takes them
+// into records, which then hold the file's bytes from 23 on, zero wherever
+// the file ends sooner. Reads sequentially, so pipes and devices work, and
+// never more than those bytes, so a huge file costs what a small one does.
+// Where the file cannot be opened, records are left as they were.
+ReadResult read_palette(const platform::Folder& folder, const char* file_name, PaletteBytes& bytes,
                         RecordArea& records);
 
 // Where the file name in path starts, after its folder part: after the last

@@ -1,8 +1,9 @@
-// What huemill asks of the system it runs on. The portable code (main.cpp,
-// palette_reader.cpp, listing_writer.cpp, listing_file.cpp and message.cpp)
-// calls the system only through these hooks; each system implements them
-// in a folder of its own, linux/ and windows/, one file per concern, and
-// nothing of a system's own (its headers, types or state) is seen here.
+// What huemill asks of the system it runs on. The portable code (every file
+// of src/ outside linux/ and windows/) calls the system only through these
+// hooks; each system implements them in a folder of its own, linux/ and
+// windows/, one file per concern, which calls nothing of the portable code
+// but unicode.hpp, and nothing of a system's own (its headers, types or
+// state) is seen here.
 //
 // An error is an int: 0 for none, otherwise an errno value or, on Windows, a
 // code of that system's own that has no errno equivalent. Portable code
@@ -17,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace huemill::platform {
 
@@ -72,10 +74,17 @@ enum class Standing { nothing, file, folder, other };
 // hold_interruptions relies on.
 void prepare_process();
 
+// The arguments as UTF-8, converted, where that is needed, into kept.
+struct Arguments {
+    std::vector<std::string> texts;
+    std::vector<char*> pointers;  // to each of texts, then nullptr
+};
+
 // The arguments as UTF-8, argv[0] first: argv itself where the system gives
 // arguments as bytes, and on Windows the command line as the system holds
-// it, in UTF-16, converted. Never expands wildcards. argc stays the count.
-char** utf8_arguments(int argc, char* argv[]);
+// it, in UTF-16, converted into kept, which must outlive them. Never
+// expands wildcards. argc stays the count.
+char** utf8_arguments(int argc, char* argv[], Arguments& kept);
 
 // This process's id: no other process running has the same.
 unsigned long process_id();
@@ -135,15 +144,15 @@ void wait_for_a_key();
 // named, and the start folder where the run must leave it; Windows: what it
 // learned of the last folder's drive). Defined by each system's layer, and
 // seen here only by name.
-struct Run;
-struct RunDeleter {
-    void operator()(Run* run) const;
+struct System;
+struct SystemDeleter {
+    void operator()(System* system) const;
 };
-using RunHandle = std::unique_ptr<Run, RunDeleter>;
+using SystemHandle = std::unique_ptr<System, SystemDeleter>;
 
-// The run's state, made before its first palette is read and held to its
-// end.
-RunHandle start_run();
+// The system's state for a run, made before its first palette is read and
+// held to its end.
+SystemHandle start_system();
 
 // --- Folders ----------------------------------------------------------------
 
@@ -162,17 +171,17 @@ using FolderHandle = std::unique_ptr<Folder, FolderDeleter>;
 // "" is the folder the run started in. Returns 0 or the error (Linux:
 // error_start_folder where path depends on the current folder and the run
 // could not go back to the one it started in).
-int open_folder(Run& run, std::string_view path, FolderHandle& folder);
+int open_folder(System& system, std::string_view path, FolderHandle& folder);
 
 // Whether the folder holds an entry of exactly the name file_name, spelled
 // as it is (not only one that its file system takes for it, ignoring case).
 // Reads the whole folder: for the rare name that needs it.
 bool holds_as_spelled(const Folder& folder, std::string_view file_name);
 
-// The identity of what stands at path, where path's last part is not
-// followed if it is a link; not known where nothing does or the system
-// cannot say.
-FileIdentity identity_of(Run& run, const char* path);
+// The identity of what stands at path, whose file name is file_name, where
+// path's last part is not followed if it is a link; not known where nothing
+// does or the system cannot say.
+FileIdentity identity_of(System& system, const char* path, std::string_view file_name);
 
 // --- Palettes ---------------------------------------------------------------
 
@@ -202,8 +211,8 @@ using ListingHandle = std::unique_ptr<Listing, ListingDeleter>;
 // what stands at that name now: what it is, and its identity (a link
 // itself, not what it leads to). Returns 0, or the error that says why the
 // name cannot be looked at (Windows: error_reserved_device).
-int begin_listing(Run& run, Folder& folder, const std::string& file_name, ListingHandle& listing,
-                  Standing& standing, FileIdentity& identity);
+int begin_listing(System& system, Folder& folder, const std::string& file_name,
+                  ListingHandle& listing, Standing& standing, FileIdentity& identity);
 
 // Looks at the file that stands at the listing's name, to be replaced, for
 // all that copy_metadata will need of it. Returns 0, also where it turns
@@ -213,11 +222,16 @@ int look_to_replace(Listing& listing);
 
 // Creates the temporary file, named file_name, in the listing's folder,
 // only where no file of that name exists, for writing: for its owner alone
-// where it replaces a file. Returns 0, EEXIST where the name is taken (try
-// another), ENAMETOOLONG where the folder takes no name that long (try a
-// shorter one), EACCES, EPERM or EROFS where the folder refuses a new file,
-// or another error. Windows marks the file to be removed when its handle
-// closes, so that it goes however the process ends, until commit.
+// where it replaces a file. file_name stays as it is until the listing
+// ends or create_temporary is called again. Returns 0, EEXIST where the
+// name is taken (try another), ENAMETOOLONG where the folder takes no name
+// that long (try a shorter one), EACCES, EPERM or EROFS where the folder
+// refuses a new file, or another error. Windows marks the file to be
+// removed when its handle closes, so that it goes however the process
+// ends, until commit.
+//
+// From here to the listing's end no hook allocates memory: whatever they
+// need was found by begin_listing and look_to_replace.
 int create_temporary(Listing& listing, const std::string& file_name);
 
 // Reads what the temporary file got when it was created: its identity,

@@ -29,7 +29,7 @@ const std::string help = lines({
     "huemill turns palette files into listings, NAME.pal.c for each palette, beside it or",
     "in one folder, as lines of hexadecimal values or as a table a C program includes.",
     "",
-    "Usage: huemill [OPTION]... FILE...",
+    "Usage:  huemill [OPTION]... file1.pal [file2.pal, file3.pal ...]",
     "",
     "      --format=FORMAT   listing (the default), or c: a C and C++ table",
     "  -o, --output-dir=DIR  write every listing into the folder DIR",

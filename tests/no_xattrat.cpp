@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "linux/xattrat.hpp"
+
 namespace {
 
 #if defined(__x86_64__)
@@ -23,10 +25,6 @@ constexpr unsigned this_arch = AUDIT_ARCH_I386;
 #elif defined(__aarch64__)
 constexpr unsigned this_arch = AUDIT_ARCH_AARCH64;
 #endif
-
-// The calls' numbers, the same on every architecture above.
-constexpr unsigned getxattrat = 464;
-constexpr unsigned listxattrat = 465;
 
 }  // namespace
 
@@ -41,8 +39,8 @@ int main(int argc, char* argv[]) {
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, this_arch, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, getxattrat, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, listxattrat, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getxattrat, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_listxattrat, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
     };

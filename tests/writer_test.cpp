@@ -148,7 +148,8 @@ TEST(TemporaryName, StartsWithTheListingsNameAndFitsTheLongestFileName) {
         {"\xC3\xA9t\xC3\xA9", 20, "\xC3.huemill-k3j9x0.tmp"},  // never nothing of it
     };
     for (const auto& [name, limit, expected] : cases) {
-        const std::string temporary = huemill::temporary_file_name(name, "k3j9x0", limit);
+        std::string temporary = "a longer name, which it replaces";
+        huemill::temporary_file_name(temporary, name, "k3j9x0", limit);
         EXPECT_EQ(temporary, expected) << "listing " << name << ", at most " << limit;
         EXPECT_LE(temporary.size(), std::max<std::size_t>(limit, 20)) << "listing " << name;
     }

@@ -12,7 +12,6 @@
 // look at the folder, which may have changed since. Only then is it given
 // the old listing's owner, group, ACL and bits, the ACL or bits last.
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -22,12 +21,13 @@
 #include <string_view>
 
 #include "linux/access_rules.hpp"
-#include "linux/listing.hpp"
+#include "linux/layer.hpp"
+#include "linux/xattrat.hpp"
 
 namespace huemill::platform {
 namespace {
 
-// The user and group this process acts as, asked once.
+// The user this process acts as, asked once.
 uid_t effective_user() {
     static const uid_t user = geteuid();
     return user;
@@ -60,15 +60,6 @@ int read_sized(Read read, std::string& value, std::size_t at = 0) {
 }
 
 bool unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
-
-// listxattrat and getxattrat, which Linux 6.13 added, by number where the
-// C library has no name for them yet; elsewhere they fail with ENOSYS, as
-// on an older kernel.
-#if !defined(SYS_listxattrat) && \
-    ((defined(__x86_64__) && !defined(__ILP32__)) || defined(__i386__) || defined(__aarch64__))
-#define SYS_getxattrat 464
-#define SYS_listxattrat 465
-#endif
 
 ssize_t list_at(int folder, const char* file, char* names, std::size_t size) {
 #ifdef SYS_listxattrat
@@ -105,56 +96,66 @@ bool proc_names(int folder) {
            by_descriptor.st_dev == by_name.st_dev && by_descriptor.st_ino == by_name.st_ino;
 }
 
-// The way the old listing's attributes are named (see AttributeWay). A
-// listing in the start folder, the current one, is named by its file name
-// alone, whatever the way.
-AttributeWay way_for(const Listing& listing) {
-    return listing.folder.descriptor == AT_FDCWD ? AttributeWay::from_inside : listing.run.way;
+// The path that names the old listing for a call that takes one: its file
+// name in the start folder, the current one; else through /proc where that
+// works; else its file name from inside its folder, made the current one.
+// Sets path, or returns the error that keeps the folder from being
+// entered.
+int path_of(Listing& listing, const char*& path) {
+    System& system = listing.system;
+    if (listing.folder.descriptor != AT_FDCWD && system.proc_fd == Works::unknown) {
+        system.proc_fd = proc_names(listing.folder.descriptor) ? Works::yes : Works::no;
+    }
+    if (listing.folder.descriptor != AT_FDCWD && system.proc_fd == Works::yes) {
+        if (listing.attribute_path.empty()) {
+            listing.attribute_path =
+                "/proc/self/fd/" + std::to_string(listing.folder.descriptor) + "/" + listing.file;
+        }
+        path = listing.attribute_path.c_str();
+        return 0;
+    }
+    path = listing.file.c_str();
+    return enter_folder(listing);
+}
+
+// Reads into value, from its byte at on, what the old listing's attributes
+// give when asked as read_at asks (through the folder's descriptor, with a
+// call that works only where at_call does) or else as read_path asks
+// (through a path, see path_of). Returns 0 or the error.
+template <typename ReadAt, typename ReadPath>
+int read_attributes(Listing& listing, Works& at_call, ReadAt read_at, ReadPath read_path,
+                    std::string& value, std::size_t at) {
+    if (listing.folder.descriptor != AT_FDCWD && at_call != Works::no) {
+        const int error = read_sized(
+            [&](char* buffer, std::size_t size) {
+                return read_at(listing.folder.descriptor, listing.file.c_str(), buffer, size);
+            },
+            value, at);
+        // An older kernel has no such call, and a container's filter may
+        // refuse one it does not know.
+        if (error != ENOSYS && error != EPERM) {
+            at_call = Works::yes;
+            return error;
+        }
+        at_call = Works::no;
+    }
+    const char* path = nullptr;
+    if (const int error = path_of(listing, path)) {
+        return error;
+    }
+    return read_sized([&](char* buffer, std::size_t size) { return read_path(path, buffer, size); },
+                      value, at);
 }
 
 // The names of the old listing's extended attributes, each ending in NUL,
-// into names: the first time a listing in another folder than the start
-// folder needs them, in the first way that works (see AttributeWay).
-// Returns 0 or the error; a file system without them has none.
+// into names. Returns 0 or the error; a file system without them has none.
 int list_attributes(Listing& listing, std::string& names) {
-    const auto in = [&](auto list) { return read_sized(list, names); };
-    int error = 0;
-    for (bool chosen = false; !chosen;) {
-        chosen = true;
-        switch (way_for(listing)) {
-            case AttributeWay::unknown:
-            case AttributeWay::at_calls:
-                error = in([&](char* buffer, std::size_t size) {
-                    return list_at(listing.folder.descriptor, listing.file.c_str(), buffer, size);
-                });
-                // An older kernel has no such call, and a container's
-                // filter may refuse one it does not know.
-                if (listing.run.way == AttributeWay::unknown) {
-                    const bool missing = error == ENOSYS || error == EPERM;
-                    listing.run.way = !missing ? AttributeWay::at_calls
-                                      : proc_names(listing.folder.descriptor)
-                                          ? AttributeWay::proc_fd
-                                          : AttributeWay::from_inside;
-                    chosen = !missing;
-                }
-                break;
-            case AttributeWay::proc_fd:
-                listing.attribute_path = "/proc/self/fd/" +
-                                         std::to_string(listing.folder.descriptor) + "/" +
-                                         listing.file;
-                error = in([&](char* buffer, std::size_t size) {
-                    return llistxattr(listing.attribute_path.c_str(), buffer, size);
-                });
-                break;
-            case AttributeWay::from_inside:
-                if ((error = enter_folder(listing)) == 0) {
-                    error = in([&](char* buffer, std::size_t size) {
-                        return llistxattr(listing.file.c_str(), buffer, size);
-                    });
-                }
-                break;
-        }
-    }
+    const int error = read_attributes(
+        listing, listing.system.list_at, list_at,
+        [](const char* path, char* buffer, std::size_t size) {
+            return llistxattr(path, buffer, size);
+        },
+        names, 0);
     if (unsupported(error)) {
         names.clear();
         return 0;
@@ -163,21 +164,15 @@ int list_attributes(Listing& listing, std::string& names) {
 }
 
 // The value of the old listing's extended attribute name, into value from
-// its byte at on, named as list_attributes named its list. Returns 0 or
-// the error.
-int read_attribute(const Listing& listing, const char* name, std::string& value,
-                   std::size_t at = 0) {
-    return read_sized(
-        [&](char* buffer, std::size_t size) {
-            switch (way_for(listing)) {
-                case AttributeWay::at_calls:
-                    return get_at(listing.folder.descriptor, listing.file.c_str(), name, buffer,
-                                  size);
-                case AttributeWay::proc_fd:
-                    return lgetxattr(listing.attribute_path.c_str(), name, buffer, size);
-                default:
-                    return lgetxattr(listing.file.c_str(), name, buffer, size);
-            }
+// its byte at on. Returns 0 or the error.
+int read_attribute(Listing& listing, const char* name, std::string& value, std::size_t at = 0) {
+    return read_attributes(
+        listing, listing.system.get_at,
+        [name](int folder, const char* file, char* buffer, std::size_t size) {
+            return get_at(folder, file, name, buffer, size);
+        },
+        [name](const char* path, char* buffer, std::size_t size) {
+            return lgetxattr(path, name, buffer, size);
         },
         value, at);
 }
@@ -303,6 +298,10 @@ int look_at_old_listing(Listing& listing) {
             return error;
         }
     }
+    // Made now, in case the group cannot be kept: copy_metadata finds no
+    // memory.
+    old.narrowed_acl = old.acl;
+    narrow_acl(old.narrowed_acl);
     read_user_attributes(listing, old.attribute_names);
     return 0;
 }
@@ -318,20 +317,20 @@ int copy_metadata(Listing& listing) {
     copy_user_attributes(listing);
     // Whether the file inherited an ACL from its folder matters only where
     // the old listing had none to set in its place.
-    std::string& acl = listing.old.acl;
+    const OldListing& old = listing.old;
     bool inherited = false;
-    if (acl.empty()) {
+    if (old.acl.empty()) {
         errno = 0;
         inherited = fgetxattr(listing.descriptor, acl_attribute, nullptr, 0) >= 0;
         if (!inherited && errno != ENODATA && !unsupported(errno)) {
             return failure_errno();
         }
     }
-    const Opening open = opening(listing.old.status.st_mode & 0777U, acl, group_kept,
+    const Opening open = opening(old.status.st_mode & 0777U, !old.acl.empty(), group_kept,
                                  listing.given.st_mode & 0777U, inherited);
-    // Last, what opens the file to others (narrowing the ACL allocated
-    // nothing: it is done in place).
+    // Last, what opens the file to others.
     if (open.set_acl) {
+        const std::string& acl = open.narrow_acl ? old.narrowed_acl : old.acl;
         return fsetxattr(listing.descriptor, acl_attribute, acl.data(), acl.size(), 0) != 0
                    ? failure_errno()
                    : 0;

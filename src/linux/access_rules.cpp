@@ -71,15 +71,12 @@ void narrow_acl(std::string& acl) {
     }
 }
 
-Opening opening(mode_t old_bits, std::string& old_acl, bool group_kept, mode_t given_bits,
-                bool inherited) {
+Opening opening(mode_t old_bits, bool old_acl, bool group_kept, mode_t given_bits, bool inherited) {
     Opening open;
     open.bits = group_kept ? old_bits : narrow_bits(old_bits);
-    if (!old_acl.empty()) {
-        if (!group_kept) {
-            narrow_acl(old_acl);
-        }
+    if (old_acl) {
         open.set_acl = true;
+        open.narrow_acl = !group_kept;
         return open;
     }
     open.remove_inherited = inherited;

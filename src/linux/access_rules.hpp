@@ -51,17 +51,17 @@ void narrow_acl(std::string& acl);
 // and replaces any the file inherited; or else the ACL it inherited
 // removed, and then the old bits set where the file has others.
 struct Opening {
-    bool set_acl = false;           // set the old listing's ACL, as narrowed
+    bool set_acl = false;           // set the old listing's ACL
+    bool narrow_acl = false;        // ... as narrow_acl narrows it
     bool remove_inherited = false;  // remove the ACL the file inherited
     bool set_bits = false;          // set bits, after that
     mode_t bits = 0;
 };
 
-// The opening of a replacement whose old listing had old_bits and old_acl
-// (empty for none), narrowed in place where group_kept is false, and which
-// was given given_bits and, where inherited, an ACL from its folder.
-Opening opening(mode_t old_bits, std::string& old_acl, bool group_kept, mode_t given_bits,
-                bool inherited);
+// The opening of a replacement whose old listing had old_bits and, where
+// old_acl, an access ACL, where its group is kept or not, and which was
+// given given_bits and, where inherited, an ACL from its folder.
+Opening opening(mode_t old_bits, bool old_acl, bool group_kept, mode_t given_bits, bool inherited);
 
 }  // namespace huemill::platform
 

@@ -10,14 +10,14 @@
 // fts guards its walk against a swapped folder the same way. The current
 // folder stays the start folder, but on a system that can name extended
 // attributes neither through a folder's descriptor nor through /proc (see
-// AttributeWay).
+// System).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "linux/access_rules.hpp"
-#include "linux/listing.hpp"
+#include "linux/layer.hpp"
 
 namespace huemill::platform {
 namespace {
@@ -39,14 +39,14 @@ constexpr int looks = 3;
 
 }  // namespace
 
-void RunDeleter::operator()(Run* run) const {
-    if (run->start >= 0) {
-        close(run->start);
+void SystemDeleter::operator()(System* system) const {
+    if (system->start >= 0) {
+        close(system->start);
     }
-    delete run;
+    delete system;
 }
 
-RunHandle start_run() { return RunHandle(new Run()); }
+SystemHandle start_system() { return SystemHandle(new System()); }
 
 void FolderDeleter::operator()(Folder* folder) const {
     if (folder->descriptor != AT_FDCWD) {
@@ -55,8 +55,8 @@ void FolderDeleter::operator()(Folder* folder) const {
     delete folder;
 }
 
-int open_folder(Run& run, std::string_view path, FolderHandle& folder) {
-    if (run.away && depends_on_current_folder(path)) {
+int open_folder(System& system, std::string_view path, FolderHandle& folder) {
+    if (system.away && depends_on_current_folder(path)) {
         return error_start_folder;  // it was left, and cannot be gone back to
     }
     FolderHandle opened(new Folder());
@@ -93,9 +93,9 @@ bool holds_as_spelled(const Folder& folder, std::string_view file_name) {
     return held;
 }
 
-FileIdentity identity_of(Run& run, const char* path) {
+FileIdentity identity_of(System& system, const char* path, std::string_view /*file_name*/) {
     struct stat status {};
-    if ((run.away && depends_on_current_folder(path)) ||
+    if ((system.away && depends_on_current_folder(path)) ||
         fstatat(AT_FDCWD, path, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return {};
     }
@@ -131,21 +131,21 @@ int read_file(const Folder& folder, const char* file_name, unsigned char* bytes,
 }
 
 // The start folder is opened first, once, so that the run can go back to
-// it; where it cannot be, the run stays away once it has left (see Run).
+// it; where it cannot be, the run stays away once it has left (see System).
 int enter_folder(Listing& listing) {
-    Run& run = listing.run;
+    System& system = listing.system;
     if (listing.folder.descriptor == AT_FDCWD || listing.entered) {
         return 0;
     }
-    if (run.start < 0 && !run.start_failed) {
-        run.start = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        run.start_failed = run.start < 0;
+    if (system.start < 0 && !system.start_failed) {
+        system.start = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        system.start_failed = system.start < 0;
     }
     errno = 0;
     if (fchdir(listing.folder.descriptor) != 0) {
         return failure_errno();
     }
-    run.away = listing.entered = true;
+    system.away = listing.entered = true;
     return 0;
 }
 
@@ -153,16 +153,16 @@ void ListingDeleter::operator()(Listing* listing) const {
     if (listing->descriptor >= 0) {
         close(listing->descriptor);
     }
-    Run& run = listing->run;
-    if (listing->entered && run.start >= 0 && fchdir(run.start) == 0) {
-        run.away = false;
+    System& system = listing->system;
+    if (listing->entered && system.start >= 0 && fchdir(system.start) == 0) {
+        system.away = false;
     }
     delete listing;
 }
 
-int begin_listing(Run& run, Folder& folder, const std::string& file_name, ListingHandle& listing,
-                  Standing& standing, FileIdentity& identity) {
-    listing.reset(new Listing(run, folder, file_name));
+int begin_listing(System& system, Folder& folder, const std::string& file_name,
+                  ListingHandle& listing, Standing& standing, FileIdentity& identity) {
+    listing.reset(new Listing(system, folder, file_name));
     struct stat& status = listing->old.status;
     errno = 0;
     if (fstatat(folder.descriptor, file_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -204,9 +204,9 @@ int look_to_replace(Listing& listing) {
 }
 
 int create_temporary(Listing& listing, const std::string& file_name) {
-    listing.temporary = file_name;
+    listing.temporary = &file_name;
     errno = 0;
-    listing.descriptor = openat(listing.folder.descriptor, listing.temporary.c_str(),
+    listing.descriptor = openat(listing.folder.descriptor, file_name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                 creation_mode(listing.replaces));
     return listing.descriptor < 0 ? failure_errno() : 0;
@@ -249,7 +249,7 @@ int commit(Listing& listing) {
         return failure_errno();
     }
     const int folder = listing.folder.descriptor;
-    return renameat(folder, listing.temporary.c_str(), folder, listing.file.c_str()) != 0
+    return renameat(folder, listing.temporary->c_str(), folder, listing.file.c_str()) != 0
                ? failure_errno()
                : 0;
 }
@@ -261,7 +261,8 @@ int discard(Listing& listing) {
     }
     // Where it is not there, nothing is left.
     errno = 0;
-    return unlinkat(listing.folder.descriptor, listing.temporary.c_str(), 0) != 0 && errno != ENOENT
+    return unlinkat(listing.folder.descriptor, listing.temporary->c_str(), 0) != 0 &&
+                   errno != ENOENT
                ? failure_errno()
                : 0;
 }

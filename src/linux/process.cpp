@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "linux/listing.hpp"
+#include "linux/layer.hpp"
 
 namespace huemill::platform {
 namespace {
@@ -42,7 +42,7 @@ void allow_interruptions() {
     sigprocmask(SIG_SETMASK, &signals_before, nullptr);
 }
 
-char** utf8_arguments(int /*argc*/, char* argv[]) { return argv; }
+char** utf8_arguments(int /*argc*/, char* argv[], Arguments& /*kept*/) { return argv; }
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "windows/listing.hpp"
+#include "windows/layer.hpp"
 #include "windows/paths.hpp"
 
 namespace huemill::platform {

@@ -11,8 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "palette.hpp"
-#include "windows/listing.hpp"
+#include "windows/layer.hpp"
 #include "windows/paths.hpp"
 
 namespace huemill::platform {
@@ -174,13 +173,13 @@ int write_all(void* file, std::string_view bytes) {
     return 0;
 }
 
-void RunDeleter::operator()(Run* run) const { delete run; }
+void SystemDeleter::operator()(System* system) const { delete system; }
 
-RunHandle start_run() { return RunHandle(new Run()); }
+SystemHandle start_system() { return SystemHandle(new System()); }
 
 void FolderDeleter::operator()(Folder* folder) const { delete folder; }
 
-int open_folder(Run& /*run*/, std::string_view path, FolderHandle& folder) {
+int open_folder(System& /*system*/, std::string_view path, FolderHandle& folder) {
     FolderHandle named(new Folder{std::string(path)});
     // Looked at without the separator it ends in, so that a file there is
     // told from nothing at all.
@@ -206,8 +205,8 @@ int open_folder(Run& /*run*/, std::string_view path, FolderHandle& folder) {
 // so portable code never needs to ask.
 bool holds_as_spelled(const Folder& /*folder*/, std::string_view /*file_name*/) { return true; }
 
-FileIdentity identity_of(Run& /*run*/, const char* path) {
-    if (windows::is_reserved_device_name(std::string_view(path).substr(file_name_start(path)))) {
+FileIdentity identity_of(System& /*system*/, const char* path, std::string_view file_name) {
+    if (windows::is_reserved_device_name(file_name)) {
         return {};
     }
     return identity_at(system_path(path));
@@ -256,20 +255,24 @@ void ListingDeleter::operator()(Listing* listing) const {
     delete listing;
 }
 
-int begin_listing(Run& run, Folder& folder, const std::string& file_name, ListingHandle& listing,
-                  Standing& standing, FileIdentity& identity) {
+int begin_listing(System& system, Folder& folder, const std::string& file_name,
+                  ListingHandle& listing, Standing& standing, FileIdentity& identity) {
     standing = Standing::nothing;
     identity = FileIdentity();
     if (windows::is_reserved_device_name(file_name)) {
         return error_reserved_device;
     }
-    listing.reset(new Listing(run, folder));
+    listing.reset(new Listing(system, folder));
     listing->target = system_path(folder.name + file_name);
     prepare_rename(*listing);
-    if (!run.learned || run.learned_folder != folder.name) {
-        run.learned_folder = folder.name;
-        run.flush_first = reports_late(listing->target);
-        run.learned = true;
+    // Room for the temporary file's path, whatever name it is given: a
+    // name of up to 255 bytes is up to 255 UTF-16 units.
+    listing->temporary_folder = windows::literal_folder(folder.name);
+    listing->temporary_path.reserve(listing->temporary_folder.size() + 256);
+    if (!system.learned || system.learned_folder != folder.name) {
+        system.learned_folder = folder.name;
+        system.flush_first = reports_late(listing->target);
+        system.learned = true;
     }
     const DWORD attributes = GetFileAttributesW(listing->target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -291,7 +294,8 @@ int look_to_replace(Listing& listing) {
 }
 
 int create_temporary(Listing& listing, const std::string& file_name) {
-    listing.temporary_path = system_path(listing.folder.name + file_name);
+    listing.temporary_path.assign(listing.temporary_folder);
+    windows::append_utf16(listing.temporary_path, file_name);
     // DELETE access, to mark it and to rename it by its handle; others may
     // read it, and delete or rename it, but not write to it.
     const HANDLE file = CreateFileW(listing.temporary_path.c_str(), GENERIC_WRITE | DELETE,
@@ -320,7 +324,7 @@ int write_temporary(Listing& listing, const char* bytes, std::size_t size) {
 int commit(Listing& listing) {
     // A network drive may tell of a failed write (its quota, the server's
     // full disk) only now: a short listing must not replace a good one.
-    if (listing.run.flush_first && FlushFileBuffers(listing.file) == 0) {
+    if (listing.system.flush_first && FlushFileBuffers(listing.file) == 0) {
         return last_error();
     }
     // Ctrl-C cuts the wait short: the listing is then given up.

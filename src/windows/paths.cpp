@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "message.hpp"
+#include "unicode.hpp"
 
 namespace huemill::windows {
 namespace {
@@ -32,11 +32,30 @@ std::wstring full_path(const std::wstring& path) {
     }
 }
 
+// full, a full path, in the \\?\ form: as it is where it is in that form or
+// the \\.\ one already; \\?\UNC\server\share\... for \\server\share\....
+std::wstring literal_form(const std::wstring& full) {
+    constexpr std::wstring_view literal = L"\\\\?\\";
+    constexpr std::wstring_view device = L"\\\\.\\";
+    if (starts_with(full, literal) || starts_with(full, device)) {
+        return full;
+    }
+    if (starts_with(full, L"\\\\")) {  // \\server\share\...
+        return std::wstring(literal).append(L"UNC").append(full, 1, std::wstring::npos);
+    }
+    return std::wstring(literal).append(full);
+}
+
 }  // namespace
 
 std::wstring utf16(std::string_view text) {
     std::wstring wide;
     wide.reserve(text.size());
+    append_utf16(wide, text);
+    return wide;
+}
+
+void append_utf16(std::wstring& wide, std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         char32_t code_point = static_cast<unsigned char>(text[at]);
         std::size_t length = 1;
@@ -55,7 +74,6 @@ std::wstring utf16(std::string_view text) {
         }
         at += length;
     }
-    return wide;
 }
 
 std::string utf8(std::wstring_view text) {
@@ -112,13 +130,22 @@ std::wstring system_path(std::string_view path) {
     }
     // A device path written //?/ or //./ comes back from the system
     // normalised, in the \\?\ or \\.\ form.
-    if (starts_with(full, literal) || starts_with(full, device)) {
+    if (starts_with(full, device)) {
         return std::wstring(literal).append(full, literal.size(), std::wstring::npos);
     }
-    if (starts_with(full, L"\\\\")) {  // \\server\share\...
-        return std::wstring(literal).append(L"UNC").append(full, 1, std::wstring::npos);
+    return literal_form(full);
+}
+
+std::wstring literal_folder(std::string_view folder) {
+    const std::wstring wide = utf16(folder.empty() ? "." : folder);
+    std::wstring full = full_path(wide);
+    if (full.empty()) {
+        return wide;  // left to the system, as it was given
     }
-    return std::wstring(literal).append(full);
+    if (full.back() != L'\\') {
+        full += L'\\';
+    }
+    return literal_form(full);
 }
 
 bool is_reserved_device_name(std::string_view file_name) {
@@ -126,22 +153,16 @@ bool is_reserved_device_name(std::string_view file_name) {
     while (!stem.empty() && stem.back() == ' ') {
         stem.remove_suffix(1);
     }
-    std::string name(stem);
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-        if (name == device) {
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+        if (equal_ignoring_case(stem, device)) {
             return true;
         }
     }
-    const std::string_view port = std::string_view(name).substr(0, 3);
-    if (port != "COM" && port != "LPT") {
+    const std::string_view port = stem.substr(0, 3);
+    if (!equal_ignoring_case(port, "com") && !equal_ignoring_case(port, "lpt")) {
         return false;
     }
-    const std::string_view number = std::string_view(name).substr(3);
+    const std::string_view number = stem.substr(3);
     static constexpr std::array<std::string_view, 13> numbers = {
         "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
     for (const std::string_view n : numbers) {

@@ -13,6 +13,9 @@ namespace huemill::windows {
 // are neither become U+FFFD.
 std::wstring utf16(std::string_view text);
 
+// The same, appended to wide: where wide has room for it, with no memory.
+void append_utf16(std::wstring& wide, std::string_view text);
+
 // text, UTF-16, in WTF-8: a lone surrogate is kept, so that utf16 gives
 // back exactly text, and any name Windows holds can be named again.
 std::string utf8(std::wstring_view text);
@@ -32,6 +35,12 @@ std::size_t whole_characters(std::wstring_view text, std::size_t most);
 // is. A device path written with other slashes (//?/ or //./) is one that
 // Windows normalises, so it is treated as any other path.
 std::wstring system_path(std::string_view path);
+
+// The folder that folder names (a path up to its last separator, or ""
+// for the current folder) made absolute as system_path makes a long path,
+// ending in '\', in the \\?\ form: a name of any length appended to it is
+// a path the wide calls take.
+std::wstring literal_folder(std::string_view folder);
 
 // Whether Windows takes a file of this name (no folder part, nor drive) for
 // a device, wherever it stands: CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to

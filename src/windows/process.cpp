@@ -6,7 +6,7 @@
 #include <atomic>
 #include <vector>
 
-#include "windows/listing.hpp"
+#include "windows/layer.hpp"
 #include "windows/paths.hpp"
 
 // Every argument is a file name: keep the C runtime from expanding "*.pal".
@@ -127,9 +127,7 @@ void allow_interruptions() {
     }
 }
 
-char** utf8_arguments(int argc, char* argv[]) {
-    static std::vector<std::string> arguments;
-    static std::vector<char*> pointers;
+char** utf8_arguments(int argc, char* argv[], Arguments& kept) {
     int count = 0;
     wchar_t** wide = nullptr;
     wchar_t** environment = nullptr;
@@ -138,13 +136,13 @@ char** utf8_arguments(int argc, char* argv[]) {
         return argv;  // the bytes the C runtime gave are all there is
     }
     for (int i = 0; i < count; ++i) {
-        arguments.push_back(windows::utf8(wide[i]));
+        kept.texts.push_back(windows::utf8(wide[i]));
     }
-    for (std::string& argument : arguments) {
-        pointers.push_back(argument.data());
+    for (std::string& argument : kept.texts) {
+        kept.pointers.push_back(argument.data());
     }
-    pointers.push_back(nullptr);
-    return pointers.data();
+    kept.pointers.push_back(nullptr);
+    return kept.pointers.data();
 }
 
 unsigned long process_id() { return GetCurrentProcessId(); }

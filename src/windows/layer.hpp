@@ -1,8 +1,8 @@
 // What the Windows layer keeps for the run, for a folder and for one
 // listing, and what its files share. Portable code sees only the names
 // (platform.hpp).
-#ifndef HUEMILL_WINDOWS_LISTING_HPP
-#define HUEMILL_WINDOWS_LISTING_HPP
+#ifndef HUEMILL_WINDOWS_LAYER_HPP
+#define HUEMILL_WINDOWS_LAYER_HPP
 
 #include <windows.h>
 
@@ -17,7 +17,7 @@ namespace huemill::platform {
 // What lives for the run: whether the drive of the last folder a listing
 // was made in is one where a failed write may show only when the file is
 // flushed (a network drive), asked once for each run of listings there.
-struct Run {
+struct System {
     std::string learned_folder;  // that folder's name, as given
     bool learned = false;
     bool flush_first = false;
@@ -31,13 +31,15 @@ struct Folder {
 
 // One listing, from begin_listing until its handle goes.
 struct Listing {
-    Listing(Run& its_run, const Folder& its_folder) : run(its_run), folder(its_folder) {}
+    Listing(System& its_system, const Folder& its_folder)
+        : system(its_system), folder(its_folder) {}
 
-    Run& run;
+    System& system;
     const Folder& folder;
     std::wstring target;                     // its name, as the wide calls take it
     std::vector<unsigned char> rename_info;  // a FILE_RENAME_INFO to it, made beforehand
-    std::wstring temporary_path;             // its temporary file's, once created
+    std::wstring temporary_folder;           // the folder, as its temporary file's path starts
+    std::wstring temporary_path;             // its temporary file's, once created, room made
     void* file = nullptr;                    // the temporary file's handle, while open
     bool marked = false;                     // the temporary file goes when its handle closes
 };

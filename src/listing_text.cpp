@@ -1,4 +1,4 @@
-// The listing: its name and its text.
+// The listing's text: its declaration line and record lines, or a C table.
 #include <algorithm>
 
 #if defined(__SSE2__) && defined(__x86_64__)
@@ -7,8 +7,6 @@
 
 #include "message.hpp"
 #include "palette.hpp"
-#include "platform.hpp"
-#include "stem.h"
 
 namespace huemill {
 namespace {
@@ -106,67 +104,52 @@ char* put_hex(char* out, std::uint64_t digits, std::uint32_t value) {
     return out + count;
 }
 
-// The listing of the first entry_count records, into text, its digits made
-// by record_digits; its length in bytes.
-template <void (*record_digits)(const RecordArea&, std::size_t, std::uint64_t (&)[3])>
-std::size_t format_with(unsigned entry_count, const RecordArea& records, ListingText& text) {
-    const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
-    char* out = put_text(text.data(), declaration_line);
+// What stands around each record's three values: a listing's record line
+// is "\nr: 1F, g: 0, b: AB", a table's record "    {0x1F, 0x0, 0xAB}",
+// after ",\n" but for the first.
+struct RecordForm {
+    std::string_view first;  // before the first record's red value
+    std::string_view later;  // before every later record's
+    std::string_view green;  // between red and green
+    std::string_view blue;   // between green and blue
+    std::string_view after;  // after blue
+};
+constexpr RecordForm listing_record{"\nr: ", "\nr: ", ", g: ", ", b: ", ""};
+constexpr RecordForm table_record{"    {0x", ",\n    {0x", ", 0x", ", 0x", "}"};
+
+using RecordDigits = void (*)(const RecordArea&, std::size_t, std::uint64_t (&)[3]);
+
+// Writes the first count records at out, in form, their digits made by
+// record_digits, and returns the end of them. Stores up to 7 bytes past
+// that end (see put_hex).
+template <const RecordForm& form, RecordDigits record_digits>
+char* put_records(char* out, std::size_t count, const RecordArea& records) {
     for (std::size_t k = 0; k < count; ++k) {
         std::uint64_t digits[3];
         record_digits(records, k, digits);
-        out = put_text(out, "\nr: ");
+        out = put_text(out, k == 0 ? form.first : form.later);
         out = put_hex(out, digits[0], record_red(records, k));
-        out = put_text(out, ", g: ");
+        out = put_text(out, form.green);
         out = put_hex(out, digits[1], record_green(records, k));
-        out = put_text(out, ", b: ");
+        out = put_text(out, form.blue);
         out = put_hex(out, digits[2], record_blue(records, k));
+        out = put_text(out, form.after);
     }
+    return out;
+}
+
+// The listing of the first entry_count records, into text, its digits made
+// by record_digits; its length in bytes.
+template <RecordDigits record_digits>
+std::size_t format_with(unsigned entry_count, const RecordArea& records, ListingText& text) {
+    const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
+    char* out = put_text(text.data(), declaration_line);
+    out = put_records<listing_record, record_digits>(out, count, records);
     *out++ = '\n';
     return static_cast<std::size_t>(out - text.data());
 }
 
 }  // namespace
-
-std::size_t file_name_start(std::string_view path) {
-    constexpr bool windows = platform::backslash_separates_folders;
-    // npos + 1 is 0: a path without a separator is all file name.
-    const std::size_t after_separator = path.find_last_of(windows ? "/\\" : "/") + 1;
-    // "C:sky.pal" is sky.pal in drive C's current folder.
-    const bool drive = windows && path.size() >= 2 && path[1] == ':' &&
-                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    return std::max<std::size_t>(after_separator, drive ? 2 : 0);
-}
-
-static_assert(listing_suffix == HUEMILL_LISTING_SUFFIX, "one suffix, shared with the build");
-
-std::string_view stem_of(std::string_view argument) {
-    const std::string_view file = argument.substr(file_name_start(argument));
-    return file.substr(0, huemill_stem_length(file.data(), file.size()));
-}
-
-void listing_name(std::string_view argument, std::string& listing) {
-    const std::string_view stem = stem_of(argument);
-    listing.assign(argument.substr(0, file_name_start(argument)));
-    listing.append(stem).append(listing_suffix);
-}
-
-std::string table_name(std::string_view stem) {
-    std::string name = "palette";
-    bool in_word = false;
-    for (const char c : stem) {
-        const bool letter_or_digit =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (letter_or_digit && !in_word) {
-            name += '_';
-        }
-        if (letter_or_digit) {
-            name += c;
-        }
-        in_word = letter_or_digit;
-    }
-    return name;
-}
 
 void format_table(unsigned entry_count, const RecordArea& records, std::string_view palette_file,
                   std::string_view name, std::string& text) {
@@ -187,17 +170,7 @@ void format_table(unsigned entry_count, const RecordArea& records, std::string_v
     // store and the next text overwrites.
     text.resize(head.size() + std::max<std::size_t>(count, 1) * 42 + tail.size() + 7);
     char* out = put_text(text.data(), head);
-    for (std::size_t k = 0; k < count; ++k) {
-        std::uint64_t digits[3];
-        fastest_record_digits(records, k, digits);
-        out = put_text(out, k == 0 ? "    {0x" : ",\n    {0x");
-        out = put_hex(out, digits[0], record_red(records, k));
-        out = put_text(out, ", 0x");
-        out = put_hex(out, digits[1], record_green(records, k));
-        out = put_text(out, ", 0x");
-        out = put_hex(out, digits[2], record_blue(records, k));
-        *out++ = '}';
-    }
+    out = put_records<table_record, fastest_record_digits>(out, count, records);
     if (count == 0) {
         out = put_text(out, "    {0x0, 0x0, 0x0}");  // room for none would be no array
     }

@@ -1,0 +1,30 @@
+// Text as names hold it: UTF-8 (on Windows WTF-8, which may hold a lone
+// surrogate), decoded one character at a time, and compared ignoring case
+// as file systems that fold case compare it. Calls nothing: the portable
+// code and each system's layer both stand on it.
+#ifndef HUEMILL_UNICODE_HPP
+#define HUEMILL_UNICODE_HPP
+
+#include <cstddef>
+#include <string_view>
+
+namespace huemill {
+
+// The length (2 to 4) of the well-formed UTF-8 character of a code point
+// from U+0080 on at the start of text, and that code point, into
+// code_point; 0 where none starts there: a stray, overlong or too large
+// sequence, or a surrogate unless surrogates is set (WTF-8 holds a lone
+// one so).
+std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates = false);
+
+// c in lower case where it is an ASCII letter.
+constexpr char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether a and b are one name but for the case of ASCII letters.
+bool equal_ignoring_case(std::string_view a, std::string_view b);
+
+}  // namespace huemill
+
+#endif
