@@ -33,11 +33,6 @@ std::string acl(std::initializer_list<Entry> entries) {
     return bytes;
 }
 
-TEST(AccessRules, AReplacedListingIsMadeForItsOwnerAloneAndANewOneAsAnyFile) {
-    EXPECT_EQ(huemill::platform::creation_mode(true), 0600U);
-    EXPECT_EQ(huemill::platform::creation_mode(false), 0666U);
-}
-
 TEST(AccessRules, WhatTheReplacementGetsFollowsTheOldListingAndWhatItWasGiven) {
     const uid_t root = 0, runner = 1000, other_user = 1001;
     const gid_t runner_group = 100, staff = 50;

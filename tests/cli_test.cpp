@@ -25,22 +25,22 @@ std::string lines(std::initializer_list<std::string> lines) {
 
 const std::string usage = lines({"", "Usage:  huemill file1.pal [file2.pal, file3.pal ...]"});
 
-const std::string help = lines({
-    "huemill turns palette files into listings, NAME.pal.c for each palette, beside it or",
-    "in one folder, as lines of hexadecimal values or as a table a C program includes.",
-    "",
-    "Usage:  huemill [OPTION]... file1.pal [file2.pal, file3.pal ...]",
-    "",
-    "      --format=FORMAT   listing (the default), or c: a C and C++ table",
-    "  -o, --output-dir=DIR  write every listing into the folder DIR",
-    "      --strict          fail a file instead of warning of it, keeping its old listing",
-    "  -k, --keep-going      after a file that fails, go on with the next",
-    "  -h, --help            show this help, and end",
-    "      --version         show the version, and end",
-    "",
-    "Without -k the run stops at the first file that fails. A file whose name starts",
-    "with '-' is named ./-x.pal, or after --. More in the manual: man huemill",
-});
+// What a row expects of --help: its first line says what huemill does, and
+// it names every option (checked so, not byte for byte).
+const std::string help = "(the help)";
+
+bool is_help(const std::string& out) {
+    if (out.rfind("huemill turns palette files into listings", 0) != 0) {
+        return false;
+    }
+    for (const char* option : {"--format=", "--output-dir=", "-o,", "--strict", "--keep-going",
+                               "-k,", "--help", "-h,", "--version"}) {
+        if (out.find(option) == std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The sample palette as a C table named palette_a, made from the palette
 // file file.
@@ -68,6 +68,17 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
     const std::string one_short = sample_palette.substr(0, 30);
     const std::string strict_short = "s: holds 0 of the 2 records its header lists: not converted";
     const std::string unknown = ": unknown option (a file whose name starts with '-' is named ./";
+    const std::string two = palette_bytes(2, {{1, 2, 3}, {4, 5, 6}});
+    const std::string up_to_last_value = two.substr(0, 23 + 16 + 12);
+    std::string one_listed = two.substr(0, 23);
+    one_listed[22] = 1;
+    // 0x1A ends a text-mode read on Windows, and CR LF would become LF.
+    const std::string control =
+        palette_bytes(2, {{0x0A0D1A00U, 0x1A0D0A1AU, 0x0D0A}, {0x1A, 0, 0}}) + "\x1A\r\n";
+    const std::string whole = "the rest are listed as zero";
+    const std::string short_header =
+        "bytes, shorter than a palette's 23-byte header: listed with no "
+        "records";
     // Each run in a folder holding before (a name ending in '/' is a
     // folder); its messages each end a line, and it leaves before as it was
     // and made besides.
@@ -82,6 +93,37 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
     } rows[] = {
         // clang-format off
         {"no file", {}, {}, 2, usage, {}, {}},
+        {"every argument, a listing beside it", {"a.pal", "art/b.act", "c"},
+         {{"a.pal", sample_palette}, {"art/b.act", palette_bytes(0, {})},
+          {"c", palette_bytes(1, {{1, 2, 3}})}}, 0, "", {},
+         {{"a.pal.c", sample_listing}, {"art/b.pal.c", declaration + "\n"},
+          {"c.pal.c", declaration + "\nr: 1, g: 2, b: 3\n"}}},
+        {"bytes a text-mode read would change; listing lines end in LF alone", {"ctrl.pal"},
+         {{"ctrl.pal", control}}, 0, "", {},
+         {{"ctrl.pal.c", declaration + "\nr: A0D1A00, g: 1A0D0A1A, b: D0A\nr: 1A, g: 0, b: 0\n"}}},
+        {"a long old listing, replaced whole", {"sky.pal"},
+         {{"sky.pal", palette_bytes(0, {})}, {"sky.pal.c", std::string(20000, 'z')}}, 0, "", {},
+         {{"sky.pal.c", declaration + "\n"}}},
+        {"an empty file", {"x.pal"}, {{"x.pal", ""}}, 0, "",
+         {"x.pal: warning: only 0 " + short_header}, {{"x.pal.c", declaration + "\n"}}},
+        {"a file short of its header", {"x.pal"}, {{"x.pal", two.substr(0, 22)}}, 0, "",
+         {"x.pal: warning: only 22 " + short_header}, {{"x.pal.c", declaration + "\n"}}},
+        {"a header listing nothing", {"x.pal"}, {{"x.pal", palette_bytes(0, {})}}, 0, "", {},
+         {{"x.pal.c", declaration + "\n"}}},
+        {"a header alone", {"x.pal"}, {{"x.pal", one_listed}}, 0, "",
+         {"x.pal: warning: holds 0 of the 1 record its header lists; " + whole},
+         {{"x.pal.c", expected_listing(one_listed)}}},
+        {"a palette up to its last value", {"x.pal"}, {{"x.pal", up_to_last_value}}, 0, "", {},
+         {{"x.pal.c", expected_listing(up_to_last_value)}}},
+        {"a palette one byte short of its last value", {"x.pal"},
+         {{"x.pal", up_to_last_value.substr(0, 50)}}, 0, "",
+         {"x.pal: warning: holds 1 of the 2 records its header lists; " + whole},
+         {{"x.pal.c", expected_listing(up_to_last_value.substr(0, 50))}}},
+        {"a whole palette", {"x.pal"}, {{"x.pal", two}}, 0, "", {},
+         {{"x.pal.c", expected_listing(two)}}},
+        {"a listing as a palette", {"x.pal"}, {{"x.pal", expected_listing(two)}}, 0, "",
+         {"x.pal: warning: it is itself a listing, read as a palette"},
+         {{"x.pal.c", expected_listing(expected_listing(two))}}},
         {"options but no file", {"--strict", "-k"}, {}, 2, usage, {}, {}},
         {"--help before a file", {"--help", "a"}, {{"a", sample_palette}}, 0, help},
         {"-h", {"-h"}, {}, 0, help},
@@ -134,6 +176,14 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          {"a+: its table palette_a would have the name of the one made from a in this run: "
           "not converted"},
          {{"a.pal.c", sample_table("a")}}},
+        {"--format=c: no table name taken by a file --strict fails",
+         {"--format=c", "--strict", "-k", "a+", "a"}, {{"a+", one_short}, {"a", sample_palette}},
+         1, "", {"a+: holds 0 of the 2 records its header lists: not converted"},
+         {{"a.pal.c", sample_table("a")}}},
+        {"--format=c: no table name taken by a listing that cannot be made",
+         {"--format=c", "-k", "d/a", "a"},
+         {{"d/a", sample_palette}, {"d/a.pal.c/", ""}, {"a", sample_palette}}, 1, "",
+         {"d/a.pal.c: " + std::string(std::strerror(EISDIR))}, {{"a.pal.c", sample_table("a")}}},
         {"an unknown option: nothing read", {"-x", "a"}, {{"a", sample_palette}}, 2, "",
          {"-x" + unknown + "-x, or after --)"}},
         {"an unknown long option", {"--frob=1", "a"}, {{"a", sample_palette}}, 2, "",
@@ -167,6 +217,14 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          {"sky.old.pal" + made_twice + "sky.pal in this run",
           "sky.act" + made_twice + "sky.old.pal in this run"},
          {{"sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
+        {"*.pal: a name, not a pattern", {"*.pal"}, {{"a.pal", sample_palette}}, 1, "",
+    #ifdef _WIN32  // '*' is not a name character there
+         {"*.pal: Not a valid file name"}},
+    #else
+         {"*.pal: " + enoent}},
+        {"a file named *.pal", {"*.pal"}, {{"*.pal", sample_palette}}, 0, "", {},
+         {{"*.pal.c", sample_listing}}},
+    #endif
         {"a missing input: the run ends there", {"a.pal", "missing.pal", "c.pal"},
          {{"a.pal", sample_palette}, {"c.pal", sample_palette}}, 1, "", {"missing.pal: " + enoent},
          {{"a.pal.c", sample_listing}}},
@@ -189,12 +247,20 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
           "d/sky.pal in this run"},
          {{"d/sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
         #ifdef _WIN32
+        {"a backslash separates folders", {"art.d\\sky.pal"}, {{"art.d/sky.pal", sample_palette}},
+         0, "", {}, {{"art.d/sky.pal.c", sample_listing}}},
+        {"a later palette named in other case", {"sky.act", "SKY.pal.c"},
+         {{"sky.act", sample_palette}, {"sky.pal.c", nine}}, 1, "",
+         {"sky.act: its listing sky.pal.c would replace SKY.pal.c, given later as a palette: "
+          "not converted"}},
         {"one listing by either separator", {"d/sky.pal", "d\\sky.act"},
          {{"d/sky.pal", sample_palette}, {"d/sky.act", other}}, 0, "",
          {"d\\sky.act: warning: its listing d\\sky.pal.c replaces the one made from d/sky.pal "
           "in this run"},
          {{"d/sky.pal.c", declaration + "\nr: 9, g: 9, b: 9\n"}}},
         #else
+        {"a backslash is part of a name", {"art.d\\sky.pal"}, {{"art.d\\sky.pal", sample_palette}},
+         0, "", {}, {{"art.pal.c", sample_listing}}},
         {"one listing by an absolute path, through the folder the run started in",
          {"d/sky.pal", "/proc/self/cwd/d/sky.act"},
          {{"d/sky.pal", sample_palette}, {"d/sky.act", other}}, 0, "",
@@ -212,7 +278,11 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         lay_out(row.before);
         const auto run = huemill(row.args);
         EXPECT_EQ(run.status, row.status) << row.what;
-        EXPECT_EQ(run.out, row.out) << row.what;
+        if (row.out == help) {
+            EXPECT_TRUE(is_help(run.out)) << row.what << ": " << run.out;
+        } else {
+            EXPECT_EQ(run.out, row.out) << row.what;
+        }
         std::string err;
         for (const std::string& line : row.err) {
             err += "huemill: " + line + text_line_end;
@@ -245,22 +315,6 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
 #endif
 }
 
-TEST_F(Cli, ConvertsEveryArgumentBesideItAndExits0) {
-    fs::create_directories("art");
-    write_file("a.pal", sample_palette);
-    write_file("art/b.act", palette_bytes(0, {}));
-    write_file("c", palette_bytes(1, {{1, 2, 3}}));
-    const auto run = huemill({"a.pal", "art/b.act", "c"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(read_file("a.pal.c"), sample_listing);
-    EXPECT_EQ(read_file("art/b.pal.c"), declaration + "\n");
-    EXPECT_EQ(read_file("c.pal.c"), declaration + "\nr: 1, g: 2, b: 3\n");
-    EXPECT_EQ(files_left(),
-              (Files{"a.pal", "a.pal.c", "art", "art/b.act", "art/b.pal.c", "c", "c.pal.c"}));
-}
-
 TEST_F(Cli, ListingStaysInTheArgumentsFolder) {
     fs::create_directories("sub.d");
     fs::create_directories("deep/er");
@@ -277,59 +331,6 @@ TEST_F(Cli, ListingStaysInTheArgumentsFolder) {
     EXPECT_EQ(files_left(),
               (Files{".hidden.pal", ".hidden.pal.c", "deep", "deep/er", "deep/sky.pal",
                      "deep/sky.pal.c", "sub.d", "sub.d/sky.pal", "sub.d/sky.pal.c"}));
-}
-
-TEST_F(Cli, WildcardIsAFileNameNotAPattern) {
-    write_file("a.pal", sample_palette);
-    const auto missing = huemill({"*.pal"});
-    EXPECT_EQ(missing.status, 1);
-#ifdef _WIN32
-    // '*' is not a name character there.
-    EXPECT_EQ(missing.err, "huemill: *.pal: Not a valid file name" + text_line_end);
-#else
-    EXPECT_EQ(missing.err, failure_message("*.pal", ENOENT));
-#endif
-    EXPECT_EQ(files_left(), Files{"a.pal"});
-#ifndef _WIN32  // '*' cannot be part of a Windows file name
-    write_file("*.pal", sample_palette);
-    EXPECT_EQ(huemill({"*.pal"}).status, 0);
-    EXPECT_EQ(files_left(), (Files{"*.pal", "*.pal.c", "a.pal"}));
-#endif
-}
-
-TEST_F(Cli, BackslashSeparatesFoldersOnlyWhereTheSystemSaysSo) {
-    // On Windows "art.d\\sky.pal" is sky.pal in folder art.d, and its listing
-    // goes beside it; elsewhere it is one file name, whose stem is "art".
-#ifdef _WIN32
-    fs::create_directory("art.d");
-    const std::string listing_name = "art.d\\sky.pal.c";
-    const Files left{"art.d", "art.d/sky.pal", "art.d/sky.pal.c"};
-#else
-    const std::string listing_name = "art.pal.c";
-    const Files left{"art.d\\sky.pal", "art.pal.c"};
-#endif
-    write_file("art.d\\sky.pal", sample_palette);
-    const auto run = huemill({"art.d\\sky.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file(listing_name), sample_listing);
-    EXPECT_EQ(files_left(), left);
-}
-
-TEST_F(Cli, PaletteBytesAreBinaryAndListingLinesEndInLfOnly) {
-    // 0x1A ends a text-mode read on Windows, and CR LF would become LF.
-    const std::string bytes = palette_bytes(2, {{0x0A0D1A00U, 0x1A0D0A1AU, 0x0D0A}, {0x1A, 0, 0}});
-    write_file("ctrl.pal", bytes + "\x1A\r\n");
-    const auto run = huemill({"ctrl.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file("ctrl.pal.c"),
-              declaration + "\nr: A0D1A00, g: 1A0D0A1A, b: D0A\nr: 1A, g: 0, b: 0\n");
-}
-
-TEST_F(Cli, ExistingListingIsReplacedWhole) {
-    write_file("sky.pal", palette_bytes(0, {}));
-    write_file("sky.pal.c", std::string(20000, 'z'));
-    EXPECT_EQ(huemill({"sky.pal"}).status, 0);
-    EXPECT_EQ(read_file("sky.pal.c"), declaration + "\n");
 }
 
 #ifdef _WIN32  // on Linux, Replace.AnyListingPathTheSystemTakesWorks

@@ -15,42 +15,6 @@ namespace fs = std::filesystem;
 using namespace huemill_test;
 using Hostile = ScratchFolder;
 
-TEST_F(Hostile, InputThatIsNotAWholePaletteIsListedWithAWarning) {
-    const std::string two = palette_bytes(2, {{1, 2, 3}, {4, 5, 6}});
-    const std::string up_to_last_value = two.substr(0, 23 + 16 + 12);
-    std::string one_listed = two.substr(0, 23);
-    one_listed[22] = 1;
-    const struct {
-        const char* what;
-        std::string bytes;
-        std::string warning;  // after "huemill: x.pal: warning: ", or none
-    } cases[] = {
-        {"empty", "",
-         "only 0 bytes, shorter than a palette's 23-byte header: listed with no records"},
-        {"short of its header", two.substr(0, 22),
-         "only 22 bytes, shorter than a palette's 23-byte header: listed with no records"},
-        {"a header listing nothing", palette_bytes(0, {}), ""},
-        {"a header alone", one_listed,
-         "holds 0 of the 1 record its header lists; the rest are "
-         "listed as zero"},
-        {"up to its last value", up_to_last_value, ""},
-        {"one byte short of its last value", up_to_last_value.substr(0, 50),
-         "holds 1 of the 2 records its header lists; the rest are listed as zero"},
-        {"a whole palette", two, ""},
-        {"a listing", expected_listing(two), "it is itself a listing, read as a palette"},
-    };
-    for (const auto& row : cases) {
-        write_file("x.pal", row.bytes);
-        const auto run = huemill({"x.pal"});
-        EXPECT_EQ(run.status, 0) << row.what;
-        EXPECT_EQ(run.err, row.warning.empty()
-                               ? ""
-                               : "huemill: x.pal: warning: " + row.warning + text_line_end)
-            << row.what;
-        EXPECT_EQ(read_file("x.pal.c"), expected_listing(row.bytes)) << row.what;
-    }
-}
-
 TEST_F(Hostile, NamesWithSpacesAndNonAsciiCharacters) {
     const std::string name = "my sky \xC3\xA9t\xC3\xA9 \xE2\x98\x80";  // "my sky été ☀" in UTF-8
     const std::string bytes = palette_bytes(1, {{0xC0FFEE, 0, 1}});

@@ -108,6 +108,9 @@ void ScratchFolder::SetUp() {
     fs::create_directories(root_ / "work");
     previous_directory_ = fs::current_path();
     fs::current_path(root_ / "work");
+#ifndef _WIN32
+    program_ = HUEMILL_PROGRAM;
+#endif
 }
 
 void ScratchFolder::TearDown() {
@@ -392,7 +395,7 @@ RunResult ScratchFolder::huemill(const std::vector<std::string>& args,
             command.push_back(word);
         }
     }
-    command.push_back(HUEMILL_PROGRAM);
+    command.push_back(program_);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : command) {

@@ -172,6 +172,12 @@ protected:
     // paths with '/' between folders.
     Files files_left() const;
 
+#ifndef _WIN32
+    // The program huemill() runs: the one built, unless a test names
+    // another build of it.
+    std::string program_;
+#endif
+
 private:
     std::filesystem::path root_;  // holds the folder and the captured output
     std::filesystem::path previous_directory_;
