@@ -76,10 +76,18 @@ void doubt_palette(Buffers& buffers, const char* input, const ReadResult& palett
                   std::to_string(header_size) + "-byte header",
               ": listed with no records", "");
     } else if (const unsigned held = records_held(palette.size); held < palette.entry_count) {
-        doubt(buffers, input,
-              "holds " + std::to_string(held) + " of the " + std::to_string(palette.entry_count) +
-                  (palette.entry_count == 1 ? " record" : " records") + " its header lists",
-              "; the rest are listed as zero", "");
+        // Bytes of the next record's values, which its line shows too.
+        const std::size_t next =
+            palette.size - std::min(palette.size, header_size + held * record_size);
+        std::string what =
+            "holds " + std::to_string(held) + " of the " + std::to_string(palette.entry_count) +
+            (palette.entry_count == 1 ? " record" : " records") + " its header lists";
+        if (next > 0) {
+            what +=
+                " and " + std::to_string(next) + (next == 1 ? " byte" : " bytes") + " of the next";
+        }
+        doubt(buffers, input, what,
+              next > 0 ? "; what it lacks is listed as zero" : "; the rest are listed as zero", "");
     }
 }
 

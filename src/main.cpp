@@ -89,20 +89,21 @@ int out_of_memory(const char* name) {
     return exit_failed;
 }
 
-// Writes text on standard output and returns status, or says where
-// standard output would not take it; a reader that went away (a closed
-// pipe) is no news.
-int answer(const char* text, int status) {
+// Writes text on standard output and returns status, or where standard
+// output would not take it, says so and returns failed; a reader that went
+// away (a closed pipe) is no news.
+int answer(const char* text, int status, int failed) {
     const int error = platform::write_text(Stream::output, text);
     if (error != 0 && error != EPIPE) {
         huemill::report("standard output", error);
+        return failed;
     }
     return status;
 }
 
 // Writes the usage text, where no file was named.
 int usage() {
-    answer(huemill::usage_text, exit_usage);
+    answer(huemill::usage_text, exit_usage, exit_usage);
     if (platform::console_closes_with_the_run()) {
         platform::write_text(Stream::output, double_clicked_text);
         platform::wait_for_a_key();
@@ -119,7 +120,8 @@ int convert_all(int argc, char** arguments, const huemill::Options& options, con
     }
     const auto run = std::make_unique<huemill::Run>();
     if (const int error = huemill::start(*run, options, argc, arguments)) {
-        huemill::report(options.output_dir, error);
+        huemill::report("cannot use '" + std::string(options.output_dir) + "' as the output folder",
+                        error);
         return exit_usage;
     }
     bool failed = false;
@@ -158,10 +160,10 @@ int run_command_line(int argc, char* argv[], platform::Arguments& kept, const ch
         return exit_usage;
     }
     if (options.help) {
-        return answer(huemill::help_text, exit_converted);
+        return answer(huemill::help_text, exit_converted, exit_failed);
     }
     if (options.version) {
-        return answer(version_text, exit_converted);
+        return answer(version_text, exit_converted, exit_failed);
     }
     if (options.first_file == argc) {
         return usage();

@@ -66,7 +66,8 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
     const std::string nine = palette_bytes(9, std::vector<Rgb>(9, {9, 9, 9}));
     const std::string other_listing = declaration + "\nr: 9, g: 9, b: 9\n";
     const std::string one_short = sample_palette.substr(0, 30);
-    const std::string strict_short = "s: holds 0 of the 2 records its header lists: not converted";
+    const std::string strict_short =
+        "s: holds 0 of the 2 records its header lists and 7 bytes of the next: not converted";
     const std::string unknown = ": unknown option (a file whose name starts with '-' is named ./";
     const std::string two = palette_bytes(2, {{1, 2, 3}, {4, 5, 6}});
     const std::string up_to_last_value = two.substr(0, 23 + 16 + 12);
@@ -117,7 +118,8 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          {{"x.pal.c", expected_listing(up_to_last_value)}}},
         {"a palette one byte short of its last value", {"x.pal"},
          {{"x.pal", up_to_last_value.substr(0, 50)}}, 0, "",
-         {"x.pal: warning: holds 1 of the 2 records its header lists; " + whole},
+         {"x.pal: warning: holds 1 of the 2 records its header lists and 11 bytes of the next; what "
+          "it lacks is listed as zero"},
          {{"x.pal.c", expected_listing(up_to_last_value.substr(0, 50))}}},
         {"a whole palette", {"x.pal"}, {{"x.pal", two}}, 0, "", {},
          {{"x.pal.c", expected_listing(two)}}},
@@ -178,7 +180,7 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          {{"a.pal.c", sample_table("a")}}},
         {"--format=c: no table name taken by a file --strict fails",
          {"--format=c", "--strict", "-k", "a+", "a"}, {{"a+", one_short}, {"a", sample_palette}},
-         1, "", {"a+: holds 0 of the 2 records its header lists: not converted"},
+         1, "", {"a+: holds 0 of the 2 records its header lists and 7 bytes of the next: not converted"},
          {{"a.pal.c", sample_table("a")}}},
         {"--format=c: no table name taken by a listing that cannot be made",
          {"--format=c", "-k", "d/a", "a"},
@@ -200,9 +202,11 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         {"--strict=yes", {"--strict=yes", "a"}, {{"a", sample_palette}}, 2, "",
          {"--strict=yes: --strict takes no value"}},
         {"-o to a folder that is missing: nothing read", {"-o", "out", "a"},
-         {{"a", sample_palette}}, 2, "", {"out: " + enoent}},
+         {{"a", sample_palette}}, 2, "", {"cannot use 'out' as the output folder: " + enoent}},
         {"-o to a file", {"-o", "a", "a"}, {{"a", sample_palette}}, 2, "",
-         {"a: " + std::string(std::strerror(ENOTDIR))}},
+         {"cannot use 'a' as the output folder: " + std::string(std::strerror(ENOTDIR))}},
+        {"-o to no name", {"-o", "", "a"}, {{"a", sample_palette}}, 2, "",
+         {"cannot use '' as the output folder: " + enoent}},
         {"./--help", {"./--help"}, {{"--help", sample_palette}}, 0, "", {},
          {{"--help.pal.c", sample_listing}}},
         {"-", {"-"}, {{"-", sample_palette}}, 0, "", {}, {{"-.pal.c", sample_listing}}},

@@ -227,8 +227,8 @@ TEST_F(Replace, EveryAllocationFailingInTurnIsOneLineAndLosesNothing) {
     const std::vector<std::string> made = {sample_listing, short_listing, sample_listing,
                                            declaration + "\nr: 7, g: 7, b: 7\n"};
     const std::vector<std::string> warnings = {
-        "huemill: short.pal: warning: holds 0 of the 2 records its header lists; the rest are "
-        "listed as zero\n",
+        "huemill: short.pal: warning: holds 0 of the 2 records its header lists and 7 bytes of the "
+        "next; what it lacks is listed as zero\n",
         "huemill: sub/c.act: warning: its listing sub/c.pal.c replaces the one made from "
         "sub/c.pal in this run\n"};
     const Contents before = {{"a.pal", sample_palette},    {"short.pal", short_palette},
@@ -382,6 +382,16 @@ TEST_F(Replace, OutputThatCannotBeWrittenEndsWithAStatusNotASignal) {
          {"sh", "-c", "exec \"$0\" \"$@\" > /dev/full"},
          {},
          2,
+         failure_message("standard output", ENOSPC)},
+        {"--help to a full disk",
+         {"sh", "-c", "exec \"$0\" \"$@\" > /dev/full"},
+         {"--help"},
+         1,
+         failure_message("standard output", ENOSPC)},
+        {"--version to a full disk",
+         {"sh", "-c", "exec \"$0\" \"$@\" > /dev/full"},
+         {"--version"},
+         1,
          failure_message("standard output", ENOSPC)},
         // A reader that went away is no news.
         {"usage to a closed pipe", closed_pipe("STDOUT"), {}, 2, ""},
