@@ -215,6 +215,7 @@ const char* const in_nobody_group = "--reuid=1002 --regid=65534 --clear-groups";
 const char* const in_daemon_group = "--reuid=1003 --regid=1 --clear-groups";
 const char* const in_staff_and_nobody_group = "--reuid=1004 --regid=65534 --groups=50";
 const Launcher proc = through_proc();
+const Launcher get_refused = through_proc(true);
 const Launcher inside = from_inside();
 
 TEST_F(Access, ListingReplacedByItsOwnerKeepsWhoMayUseIt) {
@@ -245,6 +246,9 @@ TEST_F(Access, ListingReplacedByItsOwnerKeepsWhoMayUseIt) {
          as_runner, "", "", 0, 0, "", "", "", "setfacl -d -m u::rw,u:daemon:r,g::r,o::- $d"},
         {"an ACL, named through /proc", "", "chmod 640 $f && setfacl -m u:daemon:r $f", as_runner,
          "", "", 0, 0, "", "", "", "", proc},
+        {"an ACL, its value read through /proc where getxattrat alone is refused", "",
+         "chmod 640 $f && setfacl -m u:daemon:r $f", as_runner, "", "", 0, 0, "", "", "", "",
+         get_refused},
     };
     check(cases);
 }
@@ -296,17 +300,22 @@ TEST_F(Access, ReplacedListingKeepsWhoMayUseIt) {
 }
 
 TEST_F(Access, UserAttributesComeAlongWhereTheSystemAllows) {
-    write_file("x.pal", sample_palette);
-    write_file("x.pal.c", old_listing);
-    if (setxattr("x.pal.c", "user.origin", "palette shop", 12, 0) != 0) {
-        GTEST_SKIP() << "this file system keeps no user.* attributes";
+    // Named every way, and where getxattrat alone is refused, which is not
+    // taken for listxattrat's answer.
+    fs::create_directory("d");
+    for (const Launcher& way : {as_runner, proc, through_proc(true)}) {
+        write_file("d/x.pal", sample_palette);
+        write_file("d/x.pal.c", old_listing);
+        if (setxattr("d/x.pal.c", "user.origin", "palette shop", 12, 0) != 0) {
+            GTEST_SKIP() << "this file system keeps no user.* attributes";
+        }
+        const auto run = huemill({"d/x.pal"}, way);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string value(64, '\0');
+        value.resize(static_cast<std::size_t>(std::max<ssize_t>(
+            0, getxattr("d/x.pal.c", "user.origin", value.data(), value.size()))));
+        EXPECT_EQ(value, "palette shop") << (way.empty() ? "" : way.back());
     }
-    const auto run = huemill({"x.pal"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    std::string value(64, '\0');
-    value.resize(static_cast<std::size_t>(
-        std::max<ssize_t>(0, getxattr("x.pal.c", "user.origin", value.data(), value.size()))));
-    EXPECT_EQ(value, "palette shop");
 }
 
 }  // namespace

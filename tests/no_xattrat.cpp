@@ -1,9 +1,9 @@
 // Runs a command as on Linux before 6.13, where listxattrat and getxattrat
-// do not exist: a seccomp filter makes both fail with ENOSYS, for the
-// command and everything it starts. strace cannot fail calls it has no name
-// for, so the tests use this to take huemill's other ways of naming
-// extended attributes.
-// Usage: no_xattrat COMMAND [ARGUMENT...]
+// do not exist: a seccomp filter makes both fail with ENOSYS (with
+// --getxattrat, that one alone), for the command and everything it starts.
+// strace cannot fail calls it has no name for, so the tests use this to
+// take huemill's other ways of naming extended attributes.
+// Usage: no_xattrat [--getxattrat] COMMAND [ARGUMENT...]
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <string_view>
 
 #include "linux/xattrat.hpp"
 
@@ -29,10 +30,13 @@ constexpr unsigned this_arch = AUDIT_ARCH_AARCH64;
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: no_xattrat COMMAND [ARGUMENT...]\n");
+    const bool get_alone = argc > 1 && std::string_view(argv[1]) == "--getxattrat";
+    char** command = argv + (get_alone ? 2 : 1);
+    if (*command == nullptr) {
+        std::fprintf(stderr, "usage: no_xattrat [--getxattrat] COMMAND [ARGUMENT...]\n");
         return 2;
     }
+    const unsigned listed = get_alone ? SYS_getxattrat : SYS_listxattrat;
     sock_filter filter[] = {
         // Calls of another architecture's numbering pass.
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
@@ -40,7 +44,7 @@ int main(int argc, char* argv[]) {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getxattrat, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_listxattrat, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, listed, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
     };
@@ -51,7 +55,7 @@ int main(int argc, char* argv[]) {
         std::perror("no_xattrat: seccomp");
         return 127;
     }
-    execvp(argv[1], argv + 1);
+    execvp(command[0], command);
     std::perror("no_xattrat: exec");
     return 127;
 }

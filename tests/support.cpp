@@ -250,7 +250,12 @@ bool installed(const std::string& tool) {
 
 bool under_wrapper() { return std::getenv("HUEMILL_TEST_WRAPPER") != nullptr; }
 
-std::vector<std::string> through_proc() { return {HUEMILL_NO_XATTRAT}; }
+std::vector<std::string> through_proc(bool get_alone) {
+    if (get_alone) {
+        return {HUEMILL_NO_XATTRAT, "--getxattrat"};
+    }
+    return {HUEMILL_NO_XATTRAT};
+}
 
 namespace {
 

@@ -83,10 +83,10 @@ bool under_wrapper();
 
 // Launchers (see ScratchFolder::huemill) that make the program name
 // extended attributes as on older systems: through /proc, where the calls
-// Linux 6.13 added fail; from inside a listing's folder, where
-// /proc/self/fd is hidden too, which only root may do (empty for anyone
-// else).
-std::vector<std::string> through_proc();
+// Linux 6.13 added fail (or getxattrat alone, where get_alone); from
+// inside a listing's folder, where /proc/self/fd is hidden too, which only
+// root may do (empty for anyone else).
+std::vector<std::string> through_proc(bool get_alone = false);
 std::vector<std::string> from_inside();
 #endif
 
