@@ -4,6 +4,7 @@
 // writer's form holding the values at the records' offsets (zero past the
 // end of the bytes), a closing line end, and nothing else. Reading files
 // and writing listings are the tests' part.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,9 +59,15 @@ std::uint32_t take_field(std::string_view& text, std::string_view prefix) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Kept across runs, as the program keeps them across files.
+    static huemill::HeaderBlock header;
     static huemill::RecordArea records;
     static huemill::ListingText text;
-    const unsigned entry_count = huemill::take_palette(data, size, records);
+    // As a read puts them: into the header, then the records.
+    const std::size_t in_header = std::min(size, header.size());
+    std::copy(data, data + in_header, header.begin());
+    std::copy(data + in_header, data + in_header + std::min(size - in_header, records.size()),
+              records.begin());
+    const unsigned entry_count = huemill::complete_palette(size, header, records);
     check(entry_count == (size > 22 ? data[22] : 0U), "entry count is byte 22");
 
     const std::size_t listing_size = huemill::format_listing(entry_count, records, text);

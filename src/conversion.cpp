@@ -9,49 +9,9 @@
 #include "listing_file.hpp"
 #include "message.hpp"
 #include "palette.hpp"
-#include "unicode.hpp"
 
 namespace huemill {
 namespace {
-
-IdentityKey key_of(const platform::FileIdentity& identity) {
-    return {identity.device, identity.number};
-}
-
-bool name_before(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return ascii_lower(x) < ascii_lower(y);
-    });
-}
-
-bool named_as_a_listing(std::string_view file_name) {
-    return file_name.size() >= listing_suffix.size() &&
-           equal_ignoring_case(file_name.substr(file_name.size() - listing_suffix.size()),
-                               listing_suffix);
-}
-
-// The first argument after index that names standing, what stands at a
-// listing's name file_name, so that replacing it would lose that input
-// before its turn; nullptr where none does. Only arguments whose file name
-// is file_name, but for case, are looked at.
-const char* later_input_at(Run& run, int index, std::string_view file_name,
-                           const platform::FileIdentity& standing) {
-    const auto& inputs = run.listing_named_inputs;
-    const auto [first, last] = std::equal_range(
-        inputs.begin(), inputs.end(), std::make_pair(file_name, 0),
-        [](const auto& a, const auto& b) { return name_before(a.first, b.first); });
-    for (auto input = first; input != last; ++input) {
-        const char* argument = run.arguments[input->second];
-        const std::string_view path(argument);
-        if (input->second > index &&
-            platform::same_file(
-                platform::identity_of(*run.system, argument, path.substr(file_name_start(path))),
-                standing)) {
-            return argument;
-        }
-    }
-    return nullptr;
-}
 
 // Notes in buffers a doubt about input's palette: as a warning, said once
 // the listing is made or failed, and as the failure --strict makes of it
@@ -136,37 +96,6 @@ void say_warnings(const Buffers& buffers) {
 
 }  // namespace
 
-int start(Run& run, const Options& options, int count, char** arguments) {
-    run.options = options;
-    run.arguments = arguments;
-    run.system = platform::start_system();
-    seed(run.buffers.temporary);
-    if (const char* folder = options.output_dir) {
-        const std::string_view name(folder);
-        if (name.empty()) {
-            return ENOENT;
-        }
-        // Named as a folder part is: ending in a separator.
-        run.output_name = name;
-        if (file_name_start(run.output_name) != run.output_name.size()) {
-            run.output_name += '/';
-        }
-        if (const int error = platform::open_folder(*run.system, run.output_name, run.output)) {
-            return error;
-        }
-    }
-    for (int i = options.first_file + 1; i < count; ++i) {  // the first is no later one
-        const std::string_view argument(arguments[i]);
-        const std::string_view file_name = argument.substr(file_name_start(argument));
-        if (named_as_a_listing(file_name)) {
-            run.listing_named_inputs.emplace_back(file_name, i);
-        }
-    }
-    std::stable_sort(run.listing_named_inputs.begin(), run.listing_named_inputs.end(),
-                     [](const auto& a, const auto& b) { return name_before(a.first, b.first); });
-    return 0;
-}
-
 // Reads the palette into the run's buffers, in the folder its argument
 // names. Returns whether it could, having said why not.
 bool Conversion::read(ReadResult& palette) {
@@ -176,7 +105,7 @@ bool Conversion::read(ReadResult& palette) {
     const char* file = file_start > 0 && file_start == path.size() ? "." : input_ + file_start;
     palette.error = platform::open_folder(*run_.system, path.substr(0, file_start), folder_);
     if (palette.error == 0) {
-        palette = read_palette(*folder_, file, run_.buffers.palette, run_.buffers.records);
+        palette = read_palette(*folder_, file, run_.buffers.header, run_.buffers.records);
     }
     if (palette.error != 0) {
         huemill::report(input_, palette.error);
@@ -216,20 +145,27 @@ bool Conversion::look(int index, const ReadResult& palette, int& error) {
     const std::string& name = run_.buffers.listing_name;
     platform::Folder& folder = run_.output ? *run_.output : *folder_;
     platform::Standing standing = platform::Standing::nothing;
+    platform::FileIdentity identity;
     error = platform::begin_listing(*run_.system, folder, std::string(listing_file_), listing_,
-                                    standing, standing_);
+                                    standing, identity);
+    earlier_ = run_.made.end();
     if (error == 0 && standing != platform::Standing::nothing) {
-        const std::string_view path(input_);
-        const std::string_view file = path.substr(file_name_start(path));
-        if (replaces_its_palette(run_.output ? nullptr : folder_.get(), {file, palette.identity},
-                                 {listing_file_, standing_})) {
+        const ListingPlace place{folder, name, identity};
+        if (replaces_palette(run_, input_, palette.identity, place)) {
             refuse(input_, name, input_);
             return false;
         }
-        if (const char* later = later_input_at(run_, index, listing_file_, standing_)) {
+        const char* later = nullptr;
+        if (const int failed = palette_to_read_at(run_, index, place, later)) {
+            huemill::report(input_, failed,
+                            "cannot look at " + std::string(later) + ", given later as a palette");
+            return false;
+        }
+        if (later != nullptr) {
             refuse(input_, name, later);
             return false;
         }
+        earlier_ = listing_made_at(run_, place);
     }
     if (error == 0 && standing == platform::Standing::folder) {
         error = EISDIR;
@@ -237,22 +173,18 @@ bool Conversion::look(int index, const ReadResult& palette, int& error) {
     if (error == 0 && standing == platform::Standing::file) {
         error = platform::look_to_replace(*listing_);
     }
-    if (standing == platform::Standing::nothing) {
-        standing_ = platform::FileIdentity();
-    }
     return true;
 }
 
 // Notes the doubt that the listing replaces one the run made before.
 void Conversion::doubt_made_before() {
-    earlier_ = standing_.known ? run_.made.find(key_of(standing_)) : run_.made.end();
     if (earlier_ == run_.made.end()) {
         return;
     }
     std::string made = "its listing ";
     append_printable(made, run_.buffers.listing_name);
     std::string from = " the one made from ";
-    append_printable(from, earlier_->second);
+    append_printable(from, earlier_->second.second);
     doubt(run_.buffers, input_, made, " replaces" + from + " in this run",
           " would replace" + from + " in this run");
 }
@@ -261,12 +193,13 @@ void Conversion::doubt_made_before() {
 // another listing.
 void Conversion::doubt_table_name() {
     same_table_ = table_name_.empty() ? run_.tables.end() : run_.tables.find(table_name_);
+    // Where the table is in the listing this one replaces, that says it.
     if (same_table_ == run_.tables.end() ||
-        (standing_.known && same_table_->second.first == key_of(standing_))) {
+        (earlier_ != run_.made.end() && earlier_->second.second == same_table_->second)) {
         return;
     }
     std::string from = " the name of the one made from ";
-    append_printable(from, same_table_->second.second);
+    append_printable(from, same_table_->second);
     doubt(run_.buffers, input_, "its table " + table_name_, " has" + from + " in this run",
           " would have" + from + " in this run");
 }
@@ -274,12 +207,13 @@ void Conversion::doubt_table_name() {
 // Makes the notes the run keeps of the listing once it is made, so that
 // keeping them needs no memory then.
 void Conversion::make_notes() {
+    const std::string_view file = listing_file_;
     Run::ListingsMade made;
-    made.emplace(IdentityKey(), input_);
+    made.emplace(folded(run_, file), std::make_pair(run_.buffers.listing_name, input_));
     note_ = made.extract(made.begin());
     if (!table_name_.empty() && same_table_ == run_.tables.end()) {
         Run::Tables tables;
-        tables.emplace(table_name_, std::make_pair(IdentityKey(), input_));
+        tables.emplace(table_name_, input_);
         new_table_ = tables.extract(tables.begin());
     }
 }
@@ -327,18 +261,10 @@ void Conversion::commit() noexcept {
     if (earlier_ != run_.made.end()) {
         run_.made.erase(earlier_);
     }
-    const IdentityKey made = key_of(outcome_.made);
-    if (outcome_.made.known) {
-        note_.key() = made;
-        const auto noted = run_.made.insert(std::move(note_));
-        if (!noted.inserted) {
-            noted.position->second = input_;
-        }
-    }
+    run_.made.insert(std::move(note_));
     if (same_table_ != run_.tables.end()) {
-        same_table_->second = {made, input_};
+        same_table_->second = input_;
     } else if (!new_table_.empty()) {
-        new_table_.mapped().first = made;
         run_.tables.insert(std::move(new_table_));
     }
 }

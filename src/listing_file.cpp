@@ -10,7 +10,6 @@
 
 #include "palette.hpp"
 #include "platform.hpp"
-#include "unicode.hpp"
 
 namespace huemill {
 namespace {
@@ -109,21 +108,6 @@ void temporary_file_name(std::string& temporary, std::string_view listing_file,
         .append(temporary_extension);
 }
 
-bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,
-                          const NamedFile& listing) {
-    const auto alike = [](std::string_view a, std::string_view b) {
-        return platform::names_ignore_case ? equal_ignoring_case(a, b) : a == b;
-    };
-    if (platform::same_file(palette.identity, listing.identity)) {
-        return palette.identity.links <= 1 || alike(palette.file_name, listing.file_name);
-    }
-    return one_folder != nullptr && listing.identity.known && !platform::names_ignore_case &&
-           palette.file_name != listing.file_name &&
-           equal_ignoring_case(palette.file_name, listing.file_name) &&
-           !(platform::holds_as_spelled(*one_folder, listing.file_name) &&
-             platform::holds_as_spelled(*one_folder, palette.file_name));
-}
-
 ListingOutcome replace_listing(platform::Listing& listing, std::string_view listing_file,
                                const char* text, std::size_t size, TemporaryNames& names) noexcept {
     ListingOutcome outcome;
@@ -140,7 +124,7 @@ ListingOutcome replace_listing(platform::Listing& listing, std::string_view list
         platform::allow_interruptions();
         return outcome;
     }
-    outcome.error = platform::learn_temporary(listing, outcome.made);
+    outcome.error = platform::learn_temporary(listing);
     if (outcome.error == 0) {
         outcome.error = platform::copy_metadata(listing);
     }
@@ -152,7 +136,6 @@ ListingOutcome replace_listing(platform::Listing& listing, std::string_view list
     }
     if (outcome.error != 0) {
         outcome.left_behind = platform::discard(listing) != 0;
-        outcome.made = platform::FileIdentity();
     }
     platform::allow_interruptions();
     return outcome;

@@ -19,7 +19,6 @@ struct ListingOutcome {
     int error = 0;                // 0, or the failure
     bool folder_refused = false;  // the failure: the folder refused a new file
     bool left_behind = false;     // the temporary file last named could not be removed
-    platform::FileIdentity made;  // the listing's identity, where it was made
 };
 
 // The names a run gives its temporary files: six characters no other of
@@ -36,24 +35,6 @@ void seed(TemporaryNames& names);
 // Makes room in names for any temporary name of the listing whose file
 // name is listing_file, so that drawing one needs no memory.
 void make_room(TemporaryNames& names, std::string_view listing_file);
-
-// A file as it was named, and what it was then.
-struct NamedFile {
-    std::string_view file_name;  // its name within its folder
-    platform::FileIdentity identity;
-};
-
-// Whether replacing listing, what stands at a listing's name, would lose
-// palette, the palette it is made from: it is that file by its only name,
-// or by the name the palette was read by. (A hard link of the palette's
-// under the listing's name is replaced like any other: the palette keeps
-// its own name.) Where both are in one_folder (nullptr: they are in two)
-// and their names differ only in case, on a file system that gives each
-// spelling its own number (FAT through FUSE, CIFS without server inode
-// numbers), it is the palette unless the folder holds both names spelled
-// as they are.
-bool replaces_its_palette(const platform::Folder* one_folder, const NamedFile& palette,
-                          const NamedFile& listing);
 
 // Makes the listing whose file name is listing_file, begun and looked at
 // with platform::begin_listing and look_to_replace, hold exactly the size

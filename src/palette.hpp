@@ -23,9 +23,8 @@ constexpr std::size_t record_size = 16;
 constexpr std::size_t record_area_size = 4096;
 constexpr std::size_t max_entry_count = 255;
 
-// A palette file's first bytes, as read: its header block (bytes 0 to 22,
-// byte 22 the entry count), then the bytes its record area takes.
-using PaletteBytes = std::array<unsigned char, header_size + record_area_size>;
+// The file's bytes 0 to 22; byte 22 is the entry count.
+using HeaderBlock = std::array<unsigned char, header_size>;
 
 // The file's bytes from 23 on: byte j of the area is the file's byte 23 + j.
 using RecordArea = std::array<unsigned char, record_area_size>;
@@ -89,17 +88,18 @@ inline std::uint32_t record_blue(const RecordArea& records, std::size_t k) {
     return little_endian_at(records, k * record_size + 8);
 }
 
-// Takes the first size bytes of a palette file (at most 23 + 4096 are
-// used) into records, zero wherever the bytes end sooner, and returns the
+// Completes a palette whose first size bytes were read into header and
+// then records (at most 23 + 4096 count): zero wherever they ended sooner,
+// so that a short file never shows an earlier one's bytes. Returns the
 // entry count, the header's byte 22 (0 where the bytes end before it).
-unsigned take_palette(const unsigned char* bytes, std::size_t size, RecordArea& records);
+unsigned complete_palette(std::size_t size, HeaderBlock& header, RecordArea& records);
 
-// Reads the palette file file_name in folder into bytes, and takes them
-// into records, which then hold the file's bytes from 23 on, zero wherever
-// the file ends sooner. Reads sequentially, so pipes and devices work, and
-// never more than those bytes, so a huge file costs what a small one does.
-// Where the file cannot be opened, records are left as they were.
-ReadResult read_palette(const platform::Folder& folder, const char* file_name, PaletteBytes& bytes,
+// Reads the palette file file_name in folder into header and records,
+// which then hold the file's first 23 + 4096 bytes, zero wherever the file
+// ends sooner. Reads sequentially, so pipes and devices work, and never
+// more than those bytes, so a huge file costs what a small one does. Where
+// the file cannot be opened, header and records are left as they were.
+ReadResult read_palette(const platform::Folder& folder, const char* file_name, HeaderBlock& header,
                         RecordArea& records);
 
 // Where the file name in path starts, after its folder part: after the last

@@ -1,4 +1,4 @@
-// Reading one palette file into the record area.
+// Reading one palette file into the header block and the record area.
 #include <algorithm>
 
 #include "palette.hpp"
@@ -6,27 +6,28 @@
 
 namespace huemill {
 
-unsigned take_palette(const unsigned char* bytes, std::size_t size, RecordArea& records) {
-    // Bytes a short file does not supply read as zero, never as an earlier
-    // file's.
+unsigned complete_palette(std::size_t size, HeaderBlock& header, RecordArea& records) {
     const std::size_t in_header = std::min(size, header_size);
+    std::fill(header.begin() + static_cast<std::ptrdiff_t>(in_header), header.end(), 0);
     const std::size_t in_records = std::min(size - in_header, record_area_size);
-    const unsigned char* start = bytes + in_header;
-    std::fill(std::copy(start, start + in_records, records.begin()), records.end(), 0);
-    return size > entry_count_offset ? bytes[entry_count_offset] : 0;
+    std::fill(records.begin() + static_cast<std::ptrdiff_t>(in_records), records.end(), 0);
+    return header[entry_count_offset];
 }
 
-ReadResult read_palette(const platform::Folder& folder, const char* file_name, PaletteBytes& bytes,
+ReadResult read_palette(const platform::Folder& folder, const char* file_name, HeaderBlock& header,
                         RecordArea& records) {
     ReadResult read;
-    read.error = platform::read_file(folder, file_name, bytes.data(), bytes.size(), read.size,
-                                     read.identity);
+    read.error = platform::read_file(folder, file_name, {header.data(), header.size()},
+                                     {records.data(), records.size()}, read.size, read.identity);
     if (read.error != 0) {
         return read;
     }
-    read.is_listing = read.size >= declaration_line.size() &&
-                      std::equal(declaration_line.begin(), declaration_line.end(), bytes.begin());
-    read.entry_count = take_palette(bytes.data(), read.size, records);
+    // The declaration line runs from the header into the records.
+    const std::string_view line = declaration_line;
+    read.is_listing = read.size >= line.size() &&
+                      std::equal(header.begin(), header.end(), line.begin()) &&
+                      std::equal(line.begin() + header_size, line.end(), records.begin());
+    read.entry_count = complete_palette(read.size, header, records);
     return read;
 }
 

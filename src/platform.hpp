@@ -24,17 +24,20 @@ namespace huemill::platform {
 
 // Whether names come from the system in UTF-16 and are held in WTF-8
 // (Windows), where a lone surrogate can be part of a name; whether a
-// backslash separates folders (Windows), so that no name holds one; and
+// backslash separates folders (Windows), so that no name holds one;
 // whether the system takes two names that differ only in case for one
-// (Windows).
+// (Windows); and whether it drops the dots and spaces a name ends in when
+// it opens it (Windows: "sky.pal.c." is sky.pal.c).
 #ifdef _WIN32
 constexpr bool names_in_wtf8 = true;
 constexpr bool backslash_separates_folders = true;
 constexpr bool names_ignore_case = true;
+constexpr bool names_drop_trailing_dots = true;
 #else
 constexpr bool names_in_wtf8 = false;
 constexpr bool backslash_separates_folders = false;
 constexpr bool names_ignore_case = false;
+constexpr bool names_drop_trailing_dots = false;
 #endif
 
 // Errors of huemill's own, beside errno values and system codes.
@@ -173,24 +176,42 @@ using FolderHandle = std::unique_ptr<Folder, FolderDeleter>;
 // could not go back to the one it started in).
 int open_folder(System& system, std::string_view path, FolderHandle& folder);
 
+// The same, for a folder held for the whole run: the folder every listing
+// goes to. Windows holds it open, so that no other program may rename or
+// remove it until the run ends.
+int hold_folder(System& system, std::string_view path, FolderHandle& folder);
+
+// The folder's identity; not known where the system cannot say.
+FileIdentity folder_identity(const Folder& folder);
+
 // Whether the folder holds an entry of exactly the name file_name, spelled
 // as it is (not only one that its file system takes for it, ignoring case).
 // Reads the whole folder: for the rare name that needs it.
 bool holds_as_spelled(const Folder& folder, std::string_view file_name);
 
-// The identity of what stands at path, whose file name is file_name, where
-// path's last part is not followed if it is a link; not known where nothing
-// does or the system cannot say.
-FileIdentity identity_of(System& system, const char* path, std::string_view file_name);
+// Sets identity to that of the file at path, whose file name is file_name,
+// as reading it would reach it: through links. Returns 0, also where
+// reading it would find nothing to read (nothing there, a folder on the
+// way that is not one or may not be searched, a loop of links): identity
+// is not known then; or the error that keeps the system from saying.
+int identity_of(System& system, const char* path, std::string_view file_name,
+                FileIdentity& identity);
 
 // --- Palettes ---------------------------------------------------------------
 
-// Reads the file file_name in folder from its start into bytes until size
-// bytes are there or the file ends, and sets got to how many arrived, and
-// identity to the file's. Reads nothing past size. Returns 0 or the error;
-// EISDIR where it is a folder, and on Windows error_reserved_device, before
-// anything is opened, where the name is one Windows takes for a device.
-int read_file(const Folder& folder, const char* file_name, unsigned char* bytes, std::size_t size,
+// Room for bytes to be read into.
+struct Bytes {
+    unsigned char* data;
+    std::size_t size;
+};
+
+// Reads the file file_name in folder from its start into first, then into
+// second, until both are full or the file ends, and sets got to how many
+// arrived in all, and identity to the file's. Reads nothing past them.
+// Returns 0 or the error; EISDIR where it is a folder, and on Windows
+// error_reserved_device, before anything is opened, where the name is one
+// Windows takes for a device.
+int read_file(const Folder& folder, const char* file_name, Bytes first, Bytes second,
               std::size_t& got, FileIdentity& identity);
 
 // --- The listing in progress ------------------------------------------------
@@ -234,10 +255,10 @@ int look_to_replace(Listing& listing);
 // need was found by begin_listing and look_to_replace.
 int create_temporary(Listing& listing, const std::string& file_name);
 
-// Reads what the temporary file got when it was created: its identity,
-// which is the listing's once committed, into identity, and on Linux its
-// owner, group and bits, for copy_metadata. Returns 0 or the error.
-int learn_temporary(Listing& listing, FileIdentity& identity);
+// Reads what the temporary file of a listing that replaces another got
+// when it was created (Linux: its owner, group and bits), for
+// copy_metadata. Returns 0 or the error.
+int learn_temporary(Listing& listing);
 
 // Gives the temporary file the metadata of the listing it replaces, where
 // one stands at the name: what decides who may use it (its owner where

@@ -1,8 +1,39 @@
 #include "unicode.hpp"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 
 namespace huemill {
+namespace {
+
+// A run of code points that fold by adding delta: every one from first to
+// last, or every other one (stride 2).
+struct FoldRun {
+    char32_t first, last;
+    int delta;
+    unsigned stride;
+};
+constexpr FoldRun fold_runs[] = {
+#include "case_folding.inc"
+};
+
+// Appends code_point as UTF-8 (a surrogate as its three bytes).
+void append_utf8(std::string& text, char32_t code_point) {
+    if (code_point < 0x80) {
+        text += static_cast<char>(code_point);
+        return;
+    }
+    constexpr unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+    const unsigned extra = code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
+    text += static_cast<char>(lead[extra] | code_point >> (6 * extra));
+    for (unsigned shift = 6 * extra; shift > 0;) {
+        shift -= 6;
+        text += static_cast<char>(0x80U | (code_point >> shift & 0x3FU));
+    }
+}
+
+}  // namespace
 
 std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates) {
     const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -43,6 +74,45 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return ascii_lower(x) == ascii_lower(y);
            });
+}
+
+char32_t fold_case(char32_t code_point) {
+    if (code_point < 0x80) {
+        return static_cast<char32_t>(ascii_lower(static_cast<char>(code_point)));
+    }
+    const auto after =
+        std::upper_bound(std::begin(fold_runs), std::end(fold_runs), code_point,
+                         [](char32_t point, const FoldRun& run) { return point < run.first; });
+    if (after == std::begin(fold_runs)) {
+        return code_point;
+    }
+    const FoldRun& run = *std::prev(after);
+    if (code_point > run.last || (code_point - run.first) % run.stride != 0) {
+        return code_point;
+    }
+    return static_cast<char32_t>(static_cast<long>(code_point) + run.delta);
+}
+
+void fold_name(std::string_view name, std::string& folded, bool surrogates, bool trailing) {
+    if (trailing) {
+        const std::size_t end = name.find_last_not_of(". ");
+        name = name.substr(0, end == std::string_view::npos ? 0 : end + 1);
+    }
+    folded.clear();
+    while (!name.empty()) {
+        char32_t code_point = static_cast<unsigned char>(name.front());
+        std::size_t length = 1;
+        if (code_point >= 0x80) {
+            length = utf8_character(name, code_point, surrogates);
+        }
+        if (length == 0) {
+            folded += name.front();
+            length = 1;
+        } else {
+            append_utf8(folded, fold_case(code_point));
+        }
+        name.remove_prefix(length);
+    }
 }
 
 }  // namespace huemill

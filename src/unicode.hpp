@@ -6,6 +6,7 @@
 #define HUEMILL_UNICODE_HPP
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace huemill {
@@ -24,6 +25,19 @@ constexpr char ascii_lower(char c) {
 
 // Whether a and b are one name but for the case of ASCII letters.
 bool equal_ignoring_case(std::string_view a, std::string_view b);
+
+// code_point as Unicode's simple case folding has it (CaseFolding.txt, C
+// and S): the one code point every case of a letter folds to, so that
+// "Ä" and "ä" fold alike, and "ẞ" and "ß"; any other code point as it is.
+char32_t fold_case(char32_t code_point);
+
+// Puts into folded the name name (UTF-8, or WTF-8 where surrogates) as a
+// file system that ignores case compares it: each character case-folded,
+// bytes that are no UTF-8 as they are, and where trailing is set, the dots
+// and spaces it ends in dropped, as Windows drops them. Two names that a
+// system takes for one fold to one string. Allocates only where folded
+// has no room.
+void fold_name(std::string_view name, std::string& folded, bool surrogates, bool trailing);
 
 }  // namespace huemill
 

@@ -257,6 +257,14 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
          {{"sky.act", sample_palette}, {"sky.pal.c", nine}}, 1, "",
          {"sky.act: its listing sky.pal.c would replace SKY.pal.c, given later as a palette: "
           "not converted"}},
+        {"... with a trailing dot", {"sky.act", "sky.pal.c."},
+         {{"sky.act", sample_palette}, {"sky.pal.c", nine}}, 1, "",
+         {"sky.act: its listing sky.pal.c would replace sky.pal.c., given later as a palette: "
+          "not converted"}},
+        {"... with trailing dots and spaces", {"sky.act", "sky.pal.c. ."},
+         {{"sky.act", sample_palette}, {"sky.pal.c", nine}}, 1, "",
+         {"sky.act: its listing sky.pal.c would replace sky.pal.c. ., given later as a palette: "
+          "not converted"}},
         {"one listing by either separator", {"d/sky.pal", "d\\sky.act"},
          {{"d/sky.pal", sample_palette}, {"d/sky.act", other}}, 0, "",
          {"d\\sky.act: warning: its listing d\\sky.pal.c replaces the one made from d/sky.pal "
@@ -307,15 +315,19 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         EXPECT_EQ(left, after) << row.what;
     }
 #ifndef _WIN32
-    // A link to the listing, given as the palette: the listing is the
-    // palette, and would replace it.
+    // A link to the listing, given as the palette, now or later: the
+    // listing is the palette, and would replace it.
     write_file("dawn.pal.c", sample_palette);
     fs::create_symlink("dawn.pal.c", "dawn.pal");
-    const auto linked = huemill({"dawn.pal"});
-    EXPECT_EQ(linked.status, 1);
-    EXPECT_EQ(linked.err,
-              "huemill: dawn.pal: its listing dawn.pal.c would replace it: not converted\n");
-    EXPECT_EQ(read_file("dawn.pal.c"), sample_palette);
+    write_file("dawn.act", sample_palette);
+    for (const auto& args : {std::vector<std::string>{"dawn.pal"}, {"dawn.act", "dawn.pal"}}) {
+        const auto linked = huemill(args);
+        EXPECT_EQ(linked.status, 1);
+        EXPECT_EQ(linked.err, "huemill: " + args[0] + ": its listing dawn.pal.c would replace " +
+                                  (args.size() == 1 ? "it" : "dawn.pal, given later as a palette") +
+                                  ": not converted\n");
+        EXPECT_EQ(read_file("dawn.pal.c"), sample_palette);
+    }
 #endif
 }
 

@@ -41,7 +41,7 @@ TEST_F(Hostile, EndlessOrHugeInputIsReadOnlyAsFarAsAPaletteGoes) {
     }
     // A reader that reads on is stopped at its 100th read, not after 10 GB.
     const std::vector<std::string> strace = traced(
-        {"-o", "../trace", "-e", "trace=openat,read", "-e", "inject=read:signal=KILL:when=100"});
+        {"-o", "../trace", "-e", "trace=openat,readv", "-e", "inject=readv:signal=KILL:when=100"});
     if (strace.empty()) {
         GTEST_SKIP() << "strace is missing, or the program runs under a wrapper";
     }
@@ -54,7 +54,7 @@ TEST_F(Hostile, EndlessOrHugeInputIsReadOnlyAsFarAsAPaletteGoes) {
     for (const TraceLine& line : read_trace("../trace")) {
         if (line.call == "openat" && line.path() == "huge.pal") {
             descriptor = line.result();
-        } else if (line.call == "read" && line.first_argument() == descriptor) {
+        } else if (line.call == "readv" && line.first_argument() == descriptor) {
             bytes_read += std::stoul(line.result());
         }
     }
@@ -96,33 +96,96 @@ TEST_F(Hostile, EachListingGoesBesideThePaletteItWasMadeFrom) {
                                    "d2/y.pal", "y.pal", "y.pal.c"}));
 }
 
-TEST_F(Hostile, PaletteOnACaseFoldingFileSystemIsNotReplacedByItsListing) {
+TEST_F(Hostile, NoPaletteIsLostWhereTheFileSystemFoldsCase) {
     // FAT through FUSE gives each spelling of a name its own inode number,
-    // so the file's identity cannot tell that SKY.PAL.C is sky.pal.c.
-    if (!shell(
-            "(command -v fusefat && command -v mkfs.vfat && command -v fusermount) >/dev/null") ||
-        !shell("(mkfs.vfat -C ../fat.img 2048 && mkdir fat && fusefat -o rw+ ../fat.img fat && "
-               "mountpoint -q fat) >/dev/null 2>&1")) {
-        GTEST_SKIP() << "needs fusefat, mkfs.vfat (Debian: fusefat, dosfstools) and FUSE";
-    }
-    struct Unmount {
-        ~Unmount() { shell("fusermount -u fat"); }
-    } unmount;
+    // so identities cannot tell that SKY.PAL.C is sky.pal.c; NTFS through
+    // lowntfs-3g, ignoring case, folds letters beyond ASCII too.
+    struct Mount {
+        const char* folder;
+        const char* needs;
+        const char* commands;  // run in the scratch folder
+    };
+    const Mount fat = {
+        "fat", "fusefat and mkfs.vfat (Debian: fusefat, dosfstools)",
+        "mkfs.vfat -C ../fat.img 2048 && mkdir fat && fusefat -o rw+ ../fat.img fat"};
+    const Mount ntfs = {"ntfs", "lowntfs-3g and mkntfs (Debian: ntfs-3g)",
+                        "truncate -s 8M ../ntfs.img && mkntfs -F -q -f ../ntfs.img && "
+                        "mkdir ntfs && lowntfs-3g -o ignore_case ../ntfs.img ntfs"};
     const std::string nine = palette_bytes(9, std::vector<Rgb>(9, {9, 9, 9}));
-    write_file("fat/sky.pal.c", nine);
-    const auto own = huemill({"fat/SKY.PAL.C"});
-    EXPECT_EQ(own.status, 1);
-    EXPECT_EQ(own.err,
-              "huemill: fat/SKY.PAL.C: its listing fat/SKY.pal.c would replace it: not "
-              "converted" +
-                  text_line_end);
-    EXPECT_EQ(read_file("fat/sky.pal.c"), nine);
-    // A listing of another palette, there in another case, is replaced.
-    write_file("fat/dawn.pal", nine);
-    write_file("fat/DAWN.PAL.C", old_listing);
-    const auto other = huemill({"fat/dawn.pal"});
-    EXPECT_EQ(other.status, 0) << other.err;
-    EXPECT_EQ(read_file("fat/dawn.pal.c"), expected_listing(nine));
+    const std::string refused = ": not converted" + text_line_end;
+    const std::string later = ", given later as a palette" + refused;
+    // Each run in the mounted folder, holding before; it says err and
+    // leaves after, whatever stood there before.
+    const struct {
+        const Mount& on;
+        const char* what;
+        Contents before;
+        std::vector<std::string> args;
+        std::string err;
+        Contents after;
+    } rows[] = {
+        // clang-format off
+        {fat, "its own listing, in other case", {{"sky.pal.c", nine}}, {"fat/SKY.PAL.C"},
+         "fat/SKY.PAL.C: its listing fat/SKY.pal.c would replace it" + refused,
+         {{"sky.pal.c", nine}}},
+        {fat, "... with -o", {{"sun.pal.c", nine}}, {"-o", "fat", "fat/SUN.PAL.C"},
+         "fat/SUN.PAL.C: its listing fat/SUN.pal.c would replace it" + refused,
+         {{"sun.pal.c", nine}}},
+        {fat, "a later palette in other case", {{"sea.act", nine}, {"SEA.PAL.C", nine}},
+         {"fat/sea.act", "fat/SEA.PAL.C"},
+         "fat/sea.act: its listing fat/sea.pal.c would replace fat/SEA.PAL.C" + later,
+         {{"SEA.PAL.C", nine}}},
+        {fat, "... with -o", {{"sub/dew.pal", nine}, {"Dew.Pal.c", nine}},
+         {"-o", "fat", "fat/sub/dew.pal", "fat/Dew.Pal.c"},
+         "fat/sub/dew.pal: its listing fat/dew.pal.c would replace fat/Dew.Pal.c" + later,
+         {{"Dew.Pal.c", nine}}},
+        {fat, "two inputs, one listing", {{"a/Fog.pal", nine}, {"b/fog.pal", nine}, {"m/", ""}},
+         {"--strict", "-o", "fat/m", "fat/a/Fog.pal", "fat/b/fog.pal"},
+         "fat/b/fog.pal: its listing fat/m/fog.pal.c would replace the one made from "
+         "fat/a/Fog.pal in this run" + refused,
+         {{"m/Fog.pal.c", expected_listing(nine)}}},
+        {fat, "another palette's listing, in other case", {{"dawn.pal", nine}, {"DAWN.PAL.C", ""}},
+         {"fat/dawn.pal"}, "", {{"dawn.pal.c", expected_listing(nine)}}},
+        {ntfs, "a later palette in other case, beyond ASCII",
+         {{"\xC3\x84.act", nine}, {"\xC3\xA4.pal.c", nine}},
+         {"ntfs/\xC3\x84.act", "ntfs/\xC3\xA4.pal.c"},
+         "ntfs/\xC3\x84.act: its listing ntfs/\xC3\x84.pal.c would replace ntfs/\xC3\xA4.pal.c" + later,
+         {{"\xC3\xA4.pal.c", nine}}},
+        // clang-format on
+    };
+    std::string skipped;
+    for (const Mount* mount : {&fat, &ntfs}) {
+        if (!shell(std::string("(") + mount->commands + " && mountpoint -q " + mount->folder +
+                   ") >/dev/null 2>&1")) {
+            skipped += std::string(mount->folder) + " needs " + mount->needs + ", and FUSE. ";
+            continue;
+        }
+        const fs::path root = mount->folder;
+        for (const auto& row : rows) {
+            if (&row.on != mount) {
+                continue;
+            }
+            for (const auto& entry : fs::directory_iterator(root)) {
+                fs::remove_all(entry.path());
+            }
+            for (const auto& [name, bytes] : row.before) {
+                fs::create_directories((root / fs::u8path(name)).parent_path());
+                if (name.back() != '/') {
+                    write_file(root / fs::u8path(name), bytes);
+                }
+            }
+            const auto run = huemill(row.args);
+            EXPECT_EQ(run.status, row.err.empty() ? 0 : 1) << row.what;
+            EXPECT_EQ(run.err, row.err.empty() ? "" : "huemill: " + row.err) << row.what;
+            for (const auto& [name, bytes] : row.after) {
+                EXPECT_EQ(read_file(root / fs::u8path(name)), bytes) << row.what << ": " << name;
+            }
+        }
+        shell(std::string("fusermount -u ") + mount->folder);
+    }
+    if (!skipped.empty()) {
+        GTEST_SKIP() << "not run: " << skipped;
+    }
 }
 
 TEST_F(Hostile, PermissionDeniedIsReportedForInputAndListing) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-using huemill::PaletteBytes;
+using huemill::HeaderBlock;
 using huemill::RecordArea;
 using huemill_test::expected_listing;
 using huemill_test::palette_bytes;
@@ -18,7 +18,7 @@ using huemill_test::write_file;
 
 class Reader : public huemill_test::ScratchFolder {
 protected:
-    PaletteBytes file_bytes{};
+    HeaderBlock header{};
     RecordArea records{};
     huemill::platform::SystemHandle system = huemill::platform::start_system();
     huemill::platform::FolderHandle here;
@@ -30,7 +30,7 @@ protected:
 
     huemill::ReadResult read(const std::string& bytes) {
         write_file("in.pal", bytes);
-        return huemill::read_palette(*here, "in.pal", file_bytes, records);
+        return huemill::read_palette(*here, "in.pal", header, records);
     }
 
     // The listing of what was read, as the run writes it.
@@ -107,15 +107,16 @@ TEST_F(Reader, LongFileFillsTheRecordAreaAndNoMore) {
 }
 
 TEST_F(Reader, UnreadableInputReportsErrnoAndLeavesBuffersAlone) {
+    header.fill(0xAA);
     records.fill(0xAA);
-    const auto missing = huemill::read_palette(*here, "missing.pal", file_bytes, records);
+    const auto missing = huemill::read_palette(*here, "missing.pal", header, records);
     EXPECT_EQ(missing.error, ENOENT);
 
     std::filesystem::create_directory("folder.pal");
-    const auto folder = huemill::read_palette(*here, "folder.pal", file_bytes, records);
+    const auto folder = huemill::read_palette(*here, "folder.pal", header, records);
     EXPECT_NE(folder.error, 0);
 
-    EXPECT_EQ(records[0], 0xAA);
+    EXPECT_EQ(header[22], 0xAA);
     EXPECT_EQ(records[4095], 0xAA);
 }
 

@@ -43,7 +43,7 @@ struct Call {
 // last rename.
 std::vector<Call> file_calls(const std::vector<TraceLine>& trace) {
     static const std::set<std::string> file_related = {
-        "openat",     "open",      "read",      "write",      "close",     "newfstatat",
+        "openat",     "open",      "readv",     "write",      "close",     "newfstatat",
         "fstat",      "lstat",     "faccessat", "faccessat2", "rename",    "renameat",
         "renameat2",  "unlink",    "unlinkat",  "fchmod",     "fchown",    "llistxattr",
         "flistxattr", "lgetxattr", "getxattr",  "fgetxattr",  "fsetxattr", "fremovexattr",

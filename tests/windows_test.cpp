@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <thread>
+#include <vector>
 
 #include "support.hpp"
 
@@ -92,6 +93,37 @@ TEST_F(Windows, ListingHeldByAnotherProgramIsWaitedForAWhile) {
     EXPECT_TRUE(temporary_seen);
     EXPECT_EQ(read_file("a.pal.c"), old_listing);
     EXPECT_EQ(files_left(), (Files{"a.pal", "a.pal.c"}));
+}
+
+TEST_F(Windows, OutputFolderIsHeldForTheRun) {
+    // Another program's rename of the output folder is refused while the
+    // run goes on: every listing lands in it, under its name.
+    fs::create_directory("out");
+    std::vector<std::string> args = {"-o", "out"};
+    for (int i = 0; i < 300; ++i) {
+        args.push_back("p" + std::to_string(i) + ".pal");
+        write_file(args.back(), sample_palette);
+    }
+    HANDLE process = start_huemill(args);
+    ASSERT_NE(process, nullptr);
+    // Tried from the first listing on; it may pass once the run lets go
+    // of the folder, with every listing made.
+    int refused = 0;
+    bool moved = false;
+    while (!moved && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        if (fs::exists("out/p0.pal.c")) {
+            moved = MoveFileW(L"out", L"moved") != 0;
+            refused += moved ? 0 : 1;
+        }
+        Sleep(1);
+    }
+    WaitForSingleObject(process, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(process, &status);
+    CloseHandle(process);
+    EXPECT_GT(refused, 0) << "the run ended before a rename was tried";
+    EXPECT_EQ(status, 0U);
+    EXPECT_EQ(read_file(moved ? "moved/p299.pal.c" : "out/p299.pal.c"), sample_listing);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "listing_file.hpp"
 #include "palette.hpp"
 #include "support.hpp"
+#include "unicode.hpp"
 
 namespace {
 
@@ -114,6 +115,31 @@ TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
 #endif
         huemill::listing_name(row.argument, listing);
         EXPECT_EQ(listing, expected) << "argument " << row.argument;
+    }
+}
+
+TEST(NameFolding, NamesASystemTakesForOneFoldToOne) {
+    // name, where Windows drops the dots and spaces it ends in, folded.
+    const struct {
+        std::string name;
+        bool windows;
+        std::string folded;
+    } rows[] = {
+        {"SKY.Pal.C", false, "sky.pal.c"},
+        {"\xC3\x84.PAL.C", false, "\xC3\xA4.pal.c"},                          // Ä
+        {"\xE1\xBA\x9E\xCE\xA3\xCF\x82", false, "\xC3\x9F\xCF\x83\xCF\x83"},  // ẞΣς: ßσσ
+        {"\xE2\x84\xAA\xD0\x94", false, "k\xD0\xB4"},                         // Kelvin sign, Д
+        {"\xF0\x90\x90\x80", false, "\xF0\x90\x90\xA8"},    // Deseret, past U+FFFF
+        {"\xC4\xB0\xC4\xB1i", false, "\xC4\xB0\xC4\xB1i"},  // İı: no simple fold
+        {"\xFF\xC0!", false, "\xFF\xC0!"},                  // no UTF-8: as it is
+        {"sky.pal.c. .", false, "sky.pal.c. ."},
+        {"Sky.Pal.C. .", true, "sky.pal.c"},
+        {"\xED\xA0\x80X.", true, "\xED\xA0\x80x"},  // a lone surrogate
+    };
+    std::string folded = "a longer name than any";
+    for (const auto& row : rows) {
+        huemill::fold_name(row.name, folded, row.windows, row.windows);
+        EXPECT_EQ(folded, row.folded) << row.name;
     }
 }
 

@@ -14,7 +14,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "linux/access_rules.hpp"
 #include "linux/layer.hpp"
@@ -73,6 +76,16 @@ int open_folder(System& system, std::string_view path, FolderHandle& folder) {
     return 0;
 }
 
+int hold_folder(System& system, std::string_view path, FolderHandle& folder) {
+    return open_folder(system, path, folder);
+}
+
+FileIdentity folder_identity(const Folder& folder) {
+    struct stat status {};
+    return fstatat(folder.descriptor, ".", &status, 0) == 0 ? identity_from(status)
+                                                            : FileIdentity();
+}
+
 bool holds_as_spelled(const Folder& folder, std::string_view file_name) {
     const int descriptor = openat(folder.descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* entries = descriptor < 0 ? nullptr : fdopendir(descriptor);
@@ -93,16 +106,25 @@ bool holds_as_spelled(const Folder& folder, std::string_view file_name) {
     return held;
 }
 
-FileIdentity identity_of(System& system, const char* path, std::string_view /*file_name*/) {
-    struct stat status {};
-    if ((system.away && depends_on_current_folder(path)) ||
-        fstatat(AT_FDCWD, path, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        return {};
+int identity_of(System& system, const char* path, std::string_view /*file_name*/,
+                FileIdentity& identity) {
+    identity = FileIdentity();
+    if (system.away && depends_on_current_folder(path)) {
+        return 0;  // reading it fails with error_start_folder
     }
-    return identity_from(status);
+    struct stat status {};
+    errno = 0;
+    if (stat(path, &status) == 0) {
+        identity = identity_from(status);
+        return 0;
+    }
+    const int error = failure_errno();
+    const bool nothing_to_read = error == ENOENT || error == ENOTDIR || error == EACCES ||
+                                 error == ELOOP || error == ENAMETOOLONG;
+    return nothing_to_read ? 0 : error;
 }
 
-int read_file(const Folder& folder, const char* file_name, unsigned char* bytes, std::size_t size,
+int read_file(const Folder& folder, const char* file_name, Bytes first, Bytes second,
               std::size_t& got, FileIdentity& identity) {
     got = 0;
     errno = 0;
@@ -110,9 +132,14 @@ int read_file(const Folder& folder, const char* file_name, unsigned char* bytes,
     struct stat status {};
     int error = descriptor < 0 || fstat(descriptor, &status) != 0 ? failure_errno() : 0;
     identity = error == 0 ? identity_from(status) : FileIdentity();
+    const std::size_t size = first.size + second.size;
     while (error == 0 && got < size) {
+        // What is left of each: a palette comes in one read.
+        const std::size_t in_first = std::min(got, first.size);
+        iovec parts[] = {{first.data + in_first, first.size - in_first},
+                         {second.data + (got - in_first), second.size - (got - in_first)}};
         errno = 0;
-        const ssize_t count = read(descriptor, bytes + got, size - got);
+        const ssize_t count = readv(descriptor, parts, 2);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -227,13 +254,9 @@ int write_all(int descriptor, std::string_view bytes) {
     return 0;
 }
 
-int learn_temporary(Listing& listing, FileIdentity& identity) {
+int learn_temporary(Listing& listing) {
     errno = 0;
-    if (fstat(listing.descriptor, &listing.given) != 0) {
-        return failure_errno();
-    }
-    identity = identity_from(listing.given);
-    return 0;
+    return listing.replaces && fstat(listing.descriptor, &listing.given) != 0 ? failure_errno() : 0;
 }
 
 int write_temporary(Listing& listing, const char* bytes, std::size_t size) {

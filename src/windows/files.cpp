@@ -136,17 +136,45 @@ FileIdentity identity_of_handle(HANDLE file) {
     return GetFileInformationByHandle(file, &info) != 0 ? identity_from(info) : FileIdentity();
 }
 
-// The identity of what stands at path, itself where it is a link.
-FileIdentity identity_at(const std::wstring& path) {
+// The identity of what stands at path: itself where it is a link, or
+// where following, what it leads to. Sets code to why not, where not.
+FileIdentity identity_at(const std::wstring& path, bool following, DWORD& code) {
+    const DWORD link = following ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
     const HANDLE standing = CreateFileW(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | link, nullptr);
     if (standing == INVALID_HANDLE_VALUE) {
+        code = GetLastError();
         return {};
     }
     const FileIdentity identity = identity_of_handle(standing);
     CloseHandle(standing);
+    code = identity.known ? 0 : GetLastError();
     return identity;
+}
+
+FileIdentity identity_at(const std::wstring& path, bool following) {
+    DWORD code = 0;
+    return identity_at(path, following, code);
+}
+
+// Reads from file into part until it is full or the file ends, and sets
+// got to how many arrived. Returns 0 or the error.
+int read_into(HANDLE file, Bytes part, std::size_t& got) {
+    while (got < part.size) {
+        DWORD count = 0;
+        if (ReadFile(file, part.data + got, static_cast<DWORD>(part.size - got), &count, nullptr) ==
+            0) {
+            const DWORD code = GetLastError();
+            // A pipe ends when its writer closes it.
+            return code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF ? 0 : error_of(code);
+        }
+        if (count == 0) {
+            break;
+        }
+        got += count;
+    }
+    return 0;
 }
 
 void close_temporary(Listing& listing) {
@@ -177,7 +205,12 @@ void SystemDeleter::operator()(System* system) const { delete system; }
 
 SystemHandle start_system() { return SystemHandle(new System()); }
 
-void FolderDeleter::operator()(Folder* folder) const { delete folder; }
+void FolderDeleter::operator()(Folder* folder) const {
+    if (folder->held != nullptr) {
+        CloseHandle(folder->held);
+    }
+    delete folder;
+}
 
 int open_folder(System& /*system*/, std::string_view path, FolderHandle& folder) {
     FolderHandle named(new Folder{std::string(path)});
@@ -201,18 +234,50 @@ int open_folder(System& /*system*/, std::string_view path, FolderHandle& folder)
     return 0;
 }
 
-// Windows takes names that differ only in case for one (names_ignore_case),
-// so portable code never needs to ask.
-bool holds_as_spelled(const Folder& /*folder*/, std::string_view /*file_name*/) { return true; }
-
-FileIdentity identity_of(System& /*system*/, const char* path, std::string_view file_name) {
-    if (windows::is_reserved_device_name(file_name)) {
-        return {};
+int hold_folder(System& system, std::string_view path, FolderHandle& folder) {
+    if (const int error = open_folder(system, path, folder)) {
+        return error;
     }
-    return identity_at(system_path(path));
+    // Open to read its entries, which makes the sharing count, and shared
+    // for all but deleting: a rename or removal of it is refused.
+    folder->held = CreateFileW(system_path(path.empty() ? "." : path).c_str(), FILE_LIST_DIRECTORY,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder->held == INVALID_HANDLE_VALUE) {
+        folder->held = nullptr;
+        return last_error();
+    }
+    return 0;
 }
 
-int read_file(const Folder& folder, const char* file_name, unsigned char* bytes, std::size_t size,
+FileIdentity folder_identity(const Folder& folder) {
+    if (folder.held != nullptr) {
+        return identity_of_handle(folder.held);
+    }
+    return identity_at(system_path(folder.name.empty() ? "." : folder.name), true);
+}
+
+// Windows never holds two names that differ only in case
+// (names_ignore_case), so portable code never needs to ask.
+bool holds_as_spelled(const Folder& /*folder*/, std::string_view /*file_name*/) { return false; }
+
+int identity_of(System& /*system*/, const char* path, std::string_view file_name,
+                FileIdentity& identity) {
+    identity = FileIdentity();
+    if (windows::is_reserved_device_name(file_name)) {
+        return 0;  // reading it fails with error_reserved_device
+    }
+    DWORD code = 0;
+    identity = identity_at(system_path(path), true, code);
+    const bool nothing_to_read = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+                                 code == ERROR_ACCESS_DENIED || code == ERROR_INVALID_NAME ||
+                                 code == ERROR_BAD_PATHNAME || code == ERROR_DIRECTORY ||
+                                 code == ERROR_CANT_RESOLVE_FILENAME ||
+                                 code == ERROR_FILENAME_EXCED_RANGE;
+    return identity.known || nothing_to_read ? 0 : error_of(code);
+}
+
+int read_file(const Folder& folder, const char* file_name, Bytes first, Bytes second,
               std::size_t& got, FileIdentity& identity) {
     got = 0;
     identity = FileIdentity();
@@ -232,18 +297,13 @@ int read_file(const Folder& folder, const char* file_name, unsigned char* bytes,
         return is_folder ? EISDIR : error_of(code);
     }
     int error = 0;
-    while (got < size) {
-        DWORD count = 0;
-        if (ReadFile(file, bytes + got, static_cast<DWORD>(size - got), &count, nullptr) == 0) {
-            const DWORD code = GetLastError();
-            // A pipe ends when its writer closes it.
-            error = code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF ? 0 : error_of(code);
-            break;
+    for (Bytes part : {first, second}) {
+        std::size_t in_part = 0;
+        error = read_into(file, part, in_part);
+        got += in_part;
+        if (error != 0 || in_part < part.size) {
+            break;  // failed, or at its end
         }
-        if (count == 0) {
-            break;
-        }
-        got += count;
     }
     identity = identity_of_handle(file);
     CloseHandle(file);
@@ -282,7 +342,7 @@ int begin_listing(System& system, Folder& folder, const std::string& file_name,
     standing = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0       ? Standing::folder
                : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Standing::other
                                                                   : Standing::file;
-    identity = identity_at(listing->target);
+    identity = identity_at(listing->target, false);
     return 0;
 }
 
@@ -310,10 +370,7 @@ int create_temporary(Listing& listing, const std::string& file_name) {
     return 0;
 }
 
-int learn_temporary(Listing& listing, FileIdentity& identity) {
-    identity = identity_of_handle(listing.file);
-    return 0;
-}
+int learn_temporary(Listing& /*listing*/) { return 0; }
 
 int copy_metadata(Listing& /*listing*/) { return 0; }  // the folder's inherited access it is
 

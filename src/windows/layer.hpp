@@ -24,9 +24,10 @@ struct System {
 };
 
 // A folder, named by its path: Windows does not let a folder that holds an
-// open file be renamed.
+// open file be renamed, nor one held open without leave to delete it.
 struct Folder {
-    std::string name;  // up to its last separator, as given; "" for the current folder
+    std::string name;      // up to its last separator, as given; "" for the current folder
+    void* held = nullptr;  // for the run's output folder, its handle (hold_folder)
 };
 
 // One listing, from begin_listing until its handle goes.
