@@ -126,6 +126,7 @@ void Conversion::make_text(const ReadResult& palette) {
     }
     listing_file_ = buffers.listing_name;
     listing_file_.remove_prefix(file_name_start(listing_file_));
+    folded_ = folded(run_, listing_file_);
     if (run_.options.format == Format::c) {
         table_name_ = table_name(stem_of(path));
         format_table(palette.entry_count, buffers.records, path.substr(file_name_start(path)),
@@ -150,7 +151,7 @@ bool Conversion::look(int index, const ReadResult& palette, int& error) {
                                     standing, identity);
     earlier_ = run_.made.end();
     if (error == 0 && standing != platform::Standing::nothing) {
-        const ListingPlace place{folder, name, identity};
+        const ListingPlace place{folder, name, folded_, identity};
         if (replaces_palette(run_, input_, palette.identity, place)) {
             refuse(input_, name, input_);
             return false;
@@ -184,7 +185,7 @@ void Conversion::doubt_made_before() {
     std::string made = "its listing ";
     append_printable(made, run_.buffers.listing_name);
     std::string from = " the one made from ";
-    append_printable(from, earlier_->second.second);
+    append_printable(from, earlier_->second);
     doubt(run_.buffers, input_, made, " replaces" + from + " in this run",
           " would replace" + from + " in this run");
 }
@@ -195,7 +196,7 @@ void Conversion::doubt_table_name() {
     same_table_ = table_name_.empty() ? run_.tables.end() : run_.tables.find(table_name_);
     // Where the table is in the listing this one replaces, that says it.
     if (same_table_ == run_.tables.end() ||
-        (earlier_ != run_.made.end() && earlier_->second.second == same_table_->second)) {
+        (earlier_ != run_.made.end() && earlier_->second == same_table_->second)) {
         return;
     }
     std::string from = " the name of the one made from ";
@@ -207,10 +208,7 @@ void Conversion::doubt_table_name() {
 // Makes the notes the run keeps of the listing once it is made, so that
 // keeping them needs no memory then.
 void Conversion::make_notes() {
-    const std::string_view file = listing_file_;
-    Run::ListingsMade made;
-    made.emplace(folded(run_, file), std::make_pair(run_.buffers.listing_name, input_));
-    note_ = made.extract(made.begin());
+    note_ = run_.notes.extract(run_.notes.emplace(folded_, input_));
     if (!table_name_.empty() && same_table_ == run_.tables.end()) {
         Run::Tables tables;
         tables.emplace(table_name_, input_);

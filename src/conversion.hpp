@@ -47,6 +47,7 @@ private:
     const char* input_;
     platform::FolderHandle folder_;  // the palette's
     std::string_view listing_file_;  // the listing's name in its folder
+    std::string folded_;             // ... folded, as the run notes it
     std::string table_name_;         // with --format=c, its table's name
     const char* text_ = nullptr;     // what the listing will hold
     std::size_t size_ = 0;

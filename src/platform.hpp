@@ -197,6 +197,21 @@ bool holds_as_spelled(const Folder& folder, std::string_view file_name);
 int identity_of(System& system, const char* path, std::string_view file_name,
                 FileIdentity& identity);
 
+// A path to learn of, and its file name (the part after its folder's).
+struct NamedPath {
+    const char* path;
+    std::string_view file_name;
+};
+
+// The same for each of paths, into identities, in order, but that where a
+// path's last part is no link, and so leads to the entry of its own name,
+// the system may leave its identity not known, to spare a look at each:
+// Linux reads a folder that many paths name once instead. Returns 0, or
+// the error that keeps the system from saying, with failed set to that
+// path's index.
+int learn_paths(System& system, const std::vector<NamedPath>& paths,
+                std::vector<FileIdentity>& identities, std::size_t& failed);
+
 // --- Palettes ---------------------------------------------------------------
 
 // Room for bytes to be read into.

@@ -62,20 +62,25 @@ int learn_palettes_to_read(Run& run, const char*& failed) {
     PalettesToRead& to_read = run.to_read;
     to_read.by_identity.clear();
     to_read.by_name.clear();
-    for (int i = run.options.first_file; i < run.count; ++i) {
+    const int first = run.options.first_file;
+    std::vector<platform::NamedPath> paths;
+    for (int i = first; i < run.count; ++i) {
         const std::string_view path(run.arguments[i]);
-        const std::string_view file = path.substr(file_name_start(path));
-        platform::FileIdentity identity;
-        if (const int error =
-                platform::identity_of(*run.system, run.arguments[i], file, identity)) {
-            failed = run.arguments[i];
-            return error;
+        paths.push_back({run.arguments[i], path.substr(file_name_start(path))});
+    }
+    std::vector<platform::FileIdentity> identities;
+    std::size_t failed_at = 0;
+    if (const int error = platform::learn_paths(*run.system, paths, identities, failed_at)) {
+        failed = paths[failed_at].path;
+        return error;
+    }
+    for (std::size_t at = 0; at < paths.size(); ++at) {
+        const int i = first + static_cast<int>(at);
+        if (identities[at].known) {
+            to_read.by_identity.emplace_back(key_of(identities[at]), i);
         }
-        if (identity.known) {
-            to_read.by_identity.emplace_back(key_of(identity), i);
-        }
-        if (may_be_a_listing(file)) {
-            to_read.by_name.emplace(folded(run, file), i);
+        if (may_be_a_listing(paths[at].file_name)) {
+            to_read.by_name.emplace(folded(run, paths[at].file_name), i);
         }
     }
     std::sort(to_read.by_identity.begin(), to_read.by_identity.end());
@@ -91,6 +96,7 @@ int start(Run& run, const Options& options, int count, char** arguments) {
     run.count = count;
     run.system = platform::start_system();
     seed(run.buffers.temporary);
+    run.made.reserve(static_cast<std::size_t>(count));
     if (const char* folder = options.output_dir) {
         const std::string_view name(folder);
         if (name.empty()) {
@@ -104,6 +110,16 @@ int start(Run& run, const Options& options, int count, char** arguments) {
         return platform::hold_folder(*run.system, run.output_name, run.output);
     }
     return 0;
+}
+
+std::string made_listing_name(const Run& run, std::string_view input) {
+    std::string name;
+    if (run.output) {
+        name.assign(run.output_name).append(stem_of(input)).append(listing_suffix);
+    } else {
+        listing_name(input, name);
+    }
+    return name;
 }
 
 const std::string& folded(Run& run, std::string_view name) {
@@ -121,9 +137,7 @@ bool replaces_palette(Run& run, std::string_view path, const platform::FileIdent
     if (!may_be_a_listing(file)) {
         return false;
     }
-    const std::string palette_file(folded(run, file));
-    return palette_file == folded(run, listing.name.substr(file_name_start(listing.name))) &&
-           same_place(run, listing, path);
+    return folded(run, file) == listing.folded && same_place(run, listing, path);
 }
 
 int palette_to_read_at(Run& run, int index, const ListingPlace& listing, const char*& later) {
@@ -145,8 +159,7 @@ int palette_to_read_at(Run& run, int index, const ListingPlace& listing, const c
     if (run.to_read.by_name.empty()) {
         return 0;
     }
-    const std::string_view file = listing.name.substr(file_name_start(listing.name));
-    const auto [first, last] = run.to_read.by_name.equal_range(folded(run, file));
+    const auto [first, last] = run.to_read.by_name.equal_range(std::string(listing.folded));
     for (auto named = first; named != last && later == nullptr; ++named) {
         if (named->second > index && same_place(run, listing, run.arguments[named->second])) {
             later = run.arguments[named->second];
@@ -156,10 +169,10 @@ int palette_to_read_at(Run& run, int index, const ListingPlace& listing, const c
 }
 
 Run::ListingsMade::iterator listing_made_at(Run& run, const ListingPlace& listing) {
-    const auto [first, last] =
-        run.made.equal_range(folded(run, listing.name.substr(file_name_start(listing.name))));
+    run.buffers.folded.assign(listing.folded);  // the key, with no copy of its own
+    const auto [first, last] = run.made.equal_range(run.buffers.folded);
     for (auto made = first; made != last; ++made) {
-        if (same_place(run, listing, made->second.first)) {
+        if (same_place(run, listing, made_listing_name(run, made->second))) {
             return made;
         }
     }

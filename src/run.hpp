@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -55,10 +56,12 @@ struct Run {
     std::string output_name;        // ... as named, ending in a separator
     PalettesToRead to_read;
 
-    // The listings made, by their file names folded, each with its name
-    // (its folder part as named) and the input it was made from.
-    using ListingsMade = std::multimap<std::string, std::pair<std::string, const char*>>;
+    // The listings made, by their file names folded, each with the input
+    // it was made from (which names it: see made_listing_name). Room is
+    // made for a note of every file, so that noting one needs no memory.
+    using ListingsMade = std::unordered_multimap<std::string, const char*>;
     ListingsMade made;
+    ListingsMade notes;  // where each note is made, and taken out, ready
 
     // With --format=c, the names of the tables made, each with the input
     // whose listing holds it.
@@ -77,11 +80,17 @@ int start(Run& run, const Options& options, int count, char** arguments);
 // compare where case is ignored (see fold_name).
 const std::string& folded(Run& run, std::string_view name);
 
+// The name of the listing made from the argument input, its folder part
+// as named: beside the palette, or in the output folder.
+std::string made_listing_name(const Run& run, std::string_view input);
+
 // A listing about to be made, and what stands at its name: the name as
-// made (its folder part as named), in folder, and what stands there.
+// made (its folder part as named), in folder, that name's file name
+// folded, and what stands there.
 struct ListingPlace {
     const platform::Folder& folder;
     std::string_view name;
+    std::string_view folded;
     platform::FileIdentity standing;
 };
 

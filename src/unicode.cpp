@@ -98,6 +98,15 @@ void fold_name(std::string_view name, std::string& folded, bool surrogates, bool
         const std::size_t end = name.find_last_not_of(". ");
         name = name.substr(0, end == std::string_view::npos ? 0 : end + 1);
     }
+    // Names in ASCII alone, the most, in one pass.
+    if (std::all_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        folded.assign(name);
+        for (char& c : folded) {
+            c = ascii_lower(c);
+        }
+        return;
+    }
     folded.clear();
     while (!name.empty()) {
         char32_t code_point = static_cast<unsigned char>(name.front());

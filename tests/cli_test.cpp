@@ -315,12 +315,14 @@ TEST_F(Cli, EveryCommandLineGetsItsAnswer) {
         EXPECT_EQ(left, after) << row.what;
     }
 #ifndef _WIN32
-    // A link to the listing, given as the palette, now or later: the
-    // listing is the palette, and would replace it.
+    // A link to the listing, given as the palette, now or later (among
+    // enough others that their folder is read once): the listing is the
+    // palette, and would replace it.
     write_file("dawn.pal.c", sample_palette);
     fs::create_symlink("dawn.pal.c", "dawn.pal");
     write_file("dawn.act", sample_palette);
-    for (const auto& args : {std::vector<std::string>{"dawn.pal"}, {"dawn.act", "dawn.pal"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{"dawn.pal"}, {"dawn.act", "a", "b", "dawn.pal"}}) {
         const auto linked = huemill(args);
         EXPECT_EQ(linked.status, 1);
         EXPECT_EQ(linked.err, "huemill: " + args[0] + ": its listing dawn.pal.c would replace " +

@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "linux/access_rules.hpp"
 #include "linux/layer.hpp"
@@ -124,6 +127,61 @@ int identity_of(System& system, const char* path, std::string_view /*file_name*/
     return nothing_to_read ? 0 : error;
 }
 
+namespace {
+
+// The file names of the paths of one folder, each with the indices of the
+// paths that name it.
+using NamesInFolder = std::unordered_map<std::string_view, std::vector<std::size_t>>;
+
+// A folder's worth of paths is looked at in one read of the folder,
+// rather than one look each, from this many on.
+constexpr std::size_t many_in_folder = 4;
+
+// Reads the folder that folder names ("" the current one) and takes out
+// of names those whose entries are no link, nor of a type it cannot tell:
+// each leads to the entry of its own name. Leaves names as they are where
+// the folder cannot be read.
+void take_out_plain_entries(std::string_view folder, NamesInFolder& names) {
+    const std::string path(folder.empty() ? "." : folder);
+    DIR* entries = opendir(path.c_str());
+    if (entries == nullptr) {
+        return;
+    }
+    while (const dirent* entry = readdir(entries)) {
+        if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
+            names.erase(entry->d_name);
+        }
+    }
+    closedir(entries);
+}
+
+}  // namespace
+
+int learn_paths(System& system, const std::vector<NamedPath>& paths,
+                std::vector<FileIdentity>& identities, std::size_t& failed) {
+    identities.assign(paths.size(), FileIdentity());
+    std::unordered_map<std::string_view, NamesInFolder> by_folder;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string_view path(paths[i].path);
+        const std::string_view folder = path.substr(0, path.size() - paths[i].file_name.size());
+        by_folder[folder][paths[i].file_name].push_back(i);
+    }
+    for (auto& [folder, names] : by_folder) {
+        if (names.size() >= many_in_folder && !(system.away && depends_on_current_folder(folder))) {
+            take_out_plain_entries(folder, names);
+        }
+        for (const auto& [name, indices] : names) {
+            for (const std::size_t i : indices) {
+                if (const int error = identity_of(system, paths[i].path, name, identities[i])) {
+                    failed = i;
+                    return error;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
 int read_file(const Folder& folder, const char* file_name, Bytes first, Bytes second,
               std::size_t& got, FileIdentity& identity) {
     got = 0;
@@ -133,7 +191,11 @@ int read_file(const Folder& folder, const char* file_name, Bytes first, Bytes se
     int error = descriptor < 0 || fstat(descriptor, &status) != 0 ? failure_errno() : 0;
     identity = error == 0 ? identity_from(status) : FileIdentity();
     const std::size_t size = first.size + second.size;
-    while (error == 0 && got < size) {
+    // A regular file is read to the size it had when opened, not on to a
+    // read that meets its end (a palette is shorter than size): unless it
+    // says 0, as files in /proc do.
+    const auto known_size = static_cast<std::size_t>(S_ISREG(status.st_mode) ? status.st_size : 0);
+    while (error == 0 && got < size && (known_size == 0 || got < known_size)) {
         // What is left of each: a palette comes in one read.
         const std::size_t in_first = std::min(got, first.size);
         iovec parts[] = {{first.data + in_first, first.size - in_first},

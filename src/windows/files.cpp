@@ -277,6 +277,19 @@ int identity_of(System& /*system*/, const char* path, std::string_view file_name
     return identity.known || nothing_to_read ? 0 : error_of(code);
 }
 
+int learn_paths(System& system, const std::vector<NamedPath>& paths,
+                std::vector<FileIdentity>& identities, std::size_t& failed) {
+    identities.assign(paths.size(), FileIdentity());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (const int error =
+                identity_of(system, paths[i].path, paths[i].file_name, identities[i])) {
+            failed = i;
+            return error;
+        }
+    }
+    return 0;
+}
+
 int read_file(const Folder& folder, const char* file_name, Bytes first, Bytes second,
               std::size_t& got, FileIdentity& identity) {
     got = 0;
