@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the option reader as a command line (arguments
 // split at each NUL byte, after the program's name) and checks what it
-// makes of them: options read where it says so, file names from where it
-// says they start, or one message line that names the fault and that no
-// byte of the command line can break or turn into a terminal's command.
+// makes of them: file names put last, none of them an option, or one
+// message line that names the fault and that no byte of the command line
+// can break or turn into a terminal's command.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -73,12 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     check(options.first_file >= 1 && options.first_file <= count, "where the files start");
-    // Every argument before the files is an option, "--" or an option's
-    // value; the first file name is no option unless "--" came before it.
-    const auto at = static_cast<std::size_t>(options.first_file);
-    const std::string_view first = at < words.size() ? std::string_view(words[at]) : "";
-    const bool after_dashes = at > 1 && words[at - 1] == "--";
-    check(after_dashes || first.size() < 2 || first[0] != '-', "no option taken for a file");
+    // The file names, put last: none is an option, unless "--" came.
+    bool dashes = false;
+    for (const std::string& word : words) {
+        dashes = dashes || word == "--";
+    }
+    for (int at = options.first_file; at < count; ++at) {
+        const std::string_view file(arguments[static_cast<std::size_t>(at)]);
+        check(dashes || file.size() < 2 || file[0] != '-', "no option taken for a file");
+    }
+    check(options.table_name == nullptr || count - options.first_file <= 1, "--name, one file");
     if (options.output_dir != nullptr) {
         bool from_an_argument = false;
         for (const std::string& word : words) {

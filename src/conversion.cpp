@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <new>
 
 #include "listing_file.hpp"
@@ -115,9 +116,12 @@ bool Conversion::read(ReadResult& palette) {
 }
 
 // Names the listing, in the output folder or beside its palette, and makes
-// its text: the listing's lines, or with --format=c a table.
-void Conversion::make_text(const ReadResult& palette) {
+// its text: the listing's lines, or with --format=c a table. Returns
+// whether it could, having said why not (a value the table's type cannot
+// hold).
+bool Conversion::make_text(const ReadResult& palette) {
     Buffers& buffers = run_.buffers;
+    const Options& options = run_.options;
     const std::string_view path(input_);
     if (run_.output) {
         buffers.listing_name.assign(run_.output_name).append(stem_of(path)).append(listing_suffix);
@@ -127,16 +131,26 @@ void Conversion::make_text(const ReadResult& palette) {
     listing_file_ = buffers.listing_name;
     listing_file_.remove_prefix(file_name_start(listing_file_));
     folded_ = folded(run_, listing_file_);
-    if (run_.options.format == Format::c) {
-        table_name_ = table_name(stem_of(path));
-        format_table(palette.entry_count, buffers.records, path.substr(file_name_start(path)),
-                     table_name_, buffers.table_text);
-        text_ = buffers.table_text.data();
-        size_ = buffers.table_text.size();
-    } else {
+    if (options.format == Format::listing) {
         text_ = buffers.listing_text.data();
         size_ = format_listing(palette.entry_count, buffers.records, buffers.listing_text);
+        return true;
     }
+    Misfit misfit;
+    if (!fits(palette.entry_count, buffers.records, options.table.type, misfit)) {
+        constexpr const char* channels[] = {"red", "green", "blue"};
+        char value[16];
+        std::snprintf(value, sizeof value, "0x%lX", static_cast<unsigned long>(misfit.value));
+        say(input_, "record " + std::to_string(misfit.record) + " has " + channels[misfit.channel] +
+                        " " + value + ", more than a " +
+                        std::string(type_name(options.table.type)) + " holds: not converted");
+        return false;
+    }
+    table_name_ = options.table_name != nullptr ? options.table_name : table_name(stem_of(path));
+    size_ = format_table(palette.entry_count, buffers.records, path.substr(file_name_start(path)),
+                         table_name_, options.table, buffers.table_text);
+    text_ = buffers.table_text.data();  // where formatting left it
+    return true;
 }
 
 // Looks at what stands at the listing's name: refuses a listing that would
@@ -226,7 +240,9 @@ std::optional<Conversion> Conversion::prepare(Run& run, int index) {
     if (!conversion.read(palette)) {
         return std::nullopt;
     }
-    conversion.make_text(palette);
+    if (!conversion.make_text(palette)) {
+        return std::nullopt;
+    }
     int error = 0;
     if (!conversion.look(index, palette, error)) {
         return std::nullopt;

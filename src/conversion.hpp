@@ -37,7 +37,7 @@ private:
     Conversion(Run& run, const char* input) : run_(run), input_(input) {}
 
     bool read(ReadResult& palette);
-    void make_text(const ReadResult& palette);
+    bool make_text(const ReadResult& palette);
     bool look(int index, const ReadResult& palette, int& error);
     void doubt_made_before();
     void doubt_table_name();

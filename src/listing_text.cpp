@@ -15,6 +15,17 @@ char* put_text(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
+// Writes number in decimal at out and returns the end of it.
+char* put_decimal(char* out, std::size_t number) {
+    char digits[20];
+    char* first = std::end(digits);
+    do {
+        *--first = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    return std::copy(first, std::end(digits), out);
+}
+
 // How many hexadecimal digits value has without leading zeros: 1 to 8.
 // One instruction on x86 (bsr or lzcnt); value | 1 keeps zero defined.
 std::size_t hex_digit_count(std::uint32_t value) {
@@ -138,6 +149,53 @@ char* put_records(char* out, std::size_t count, const RecordArea& records) {
     return out;
 }
 
+// The struct a shared table of type is, and the macro that keeps a source
+// file from declaring it twice.
+std::string_view shared_struct(TableType type) {
+    switch (type) {
+        case TableType::unsigned_long:
+            return "huemill_palette";
+        case TableType::u8:
+            return "huemill_palette_u8";
+        case TableType::u16:
+            return "huemill_palette_u16";
+        case TableType::u32:
+            return "huemill_palette_u32";
+    }
+    return "";
+}
+std::string_view shared_guard(TableType type) {
+    switch (type) {
+        case TableType::unsigned_long:
+            return "HUEMILL_PALETTE";
+        case TableType::u8:
+            return "HUEMILL_PALETTE_U8";
+        case TableType::u16:
+            return "HUEMILL_PALETTE_U16";
+        case TableType::u32:
+            return "HUEMILL_PALETTE_U32";
+    }
+    return "";
+}
+
+// Writes at out what a shared table of element values named name, of
+// rows records, says before its records: its struct, declared once, its
+// declaration, and where HUEMILL_DEFINE_TABLES is, the start of its
+// records. Returns the end of it.
+char* put_shared_head(char* out, std::string_view element, TableType type, std::string_view name,
+                      std::size_t rows) {
+    const std::string_view guard = shared_guard(type);
+    out = put_text(put_text(put_text(out, "#ifndef "), guard), "\n#define ");
+    out = put_text(put_text(put_text(out, guard), "\nstruct "), shared_struct(type));
+    out = put_text(put_text(put_text(out, " {\n    int count;\n    const "), element),
+                   " (*colors)[3];\n};\n#endif\n");
+    out = put_text(out, "#ifdef __cplusplus\nextern \"C\" {\n#endif\nextern const struct ");
+    out = put_text(put_text(put_text(put_text(out, shared_struct(type)), " "), name), ";\n");
+    out = put_text(put_text(put_text(out, "#ifdef HUEMILL_DEFINE_TABLES\nstatic const "), element),
+                   " huemill_colors_");
+    return put_text(put_decimal(put_text(put_text(out, name), "["), rows), "][3] = {\n");
+}
+
 // The listing of the first entry_count records, into text, its digits made
 // by record_digits; its length in bytes.
 template <RecordDigits record_digits>
@@ -151,31 +209,85 @@ std::size_t format_with(unsigned entry_count, const RecordArea& records, Listing
 
 }  // namespace
 
-void format_table(unsigned entry_count, const RecordArea& records, std::string_view palette_file,
-                  std::string_view name, std::string& text) {
+std::string_view type_name(TableType type) {
+    switch (type) {
+        case TableType::unsigned_long:
+            return "";
+        case TableType::u8:
+            return "u8";
+        case TableType::u16:
+            return "u16";
+        case TableType::u32:
+            return "u32";
+    }
+    return "";
+}
+
+bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfit& misfit) {
+    const std::uint32_t most = type == TableType::u8    ? 0xFFU
+                               : type == TableType::u16 ? 0xFFFFU
+                                                        : 0xFFFFFFFFU;
     const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
+    for (std::size_t k = 0; k < count; ++k) {
+        for (int channel = 0; channel < 3; ++channel) {
+            const std::uint32_t value =
+                little_endian_at(records, k * record_size + 4 * static_cast<std::size_t>(channel));
+            if (value > most) {
+                misfit = {k, channel, value};
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::size_t format_table(unsigned entry_count, const RecordArea& records,
+                         std::string_view palette_file, std::string_view name,
+                         const TableForm& form, std::string& text) {
+    const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
+    const std::size_t rows = std::max<std::size_t>(count, 1);  // C has no empty array
     // The comment says where it came from, shown as a message shows a
     // name: a file name holds no '/', so it cannot end the comment.
-    std::string head = "/* Made by huemill from ";
-    append_printable(head, palette_file);
-    head.append(". */\nstatic const struct {\n    int count;\n    unsigned long colors[")
-        .append(std::to_string(std::max<std::size_t>(count, 1)))
-        .append("][3];\n} ")
-        .append(name)
-        .append(" = {")
-        .append(std::to_string(count))
-        .append(", {\n");
-    constexpr std::string_view tail = "\n}};\n";
-    // Each line at most 42 bytes, and 7 past the last that put_hex may
-    // store and the next text overwrites.
-    text.resize(head.size() + std::max<std::size_t>(count, 1) * 42 + tail.size() + 7);
-    char* out = put_text(text.data(), head);
+    std::string shown;
+    append_printable(shown, palette_file);
+    // Room for the fixed text, the file's name, the table's four times,
+    // each record's line (42 bytes at most), and the 7 bytes past the last
+    // that put_hex may store; kept from one table to the next.
+    const std::size_t room = 1024 + shown.size() + 4 * name.size() + rows * 42;
+    if (text.size() < room) {
+        text.resize(room);
+    }
+    const TableType type = form.type;
+    const std::string_view element = type == TableType::unsigned_long ? "unsigned long"
+                                     : type == TableType::u8          ? "uint8_t"
+                                     : type == TableType::u16         ? "uint16_t"
+                                                                      : "uint32_t";
+    char* out = put_text(text.data(), "/* Made by huemill from ");
+    out = put_text(put_text(out, shown), ". */\n");
+    if (type != TableType::unsigned_long) {
+        out = put_text(out, "#include <stdint.h>\n");
+    }
+    if (!form.shared) {
+        out = put_text(out, "static const struct {\n    int count;\n    ");
+        out = put_text(put_text(out, element), " colors[");
+        out = put_text(put_decimal(out, rows), "][3];\n} ");
+        out = put_text(put_text(out, name), " = {");
+        out = put_text(put_decimal(out, count), ", {\n");
+    } else {
+        out = put_shared_head(out, element, type, name, rows);
+    }
     out = put_records<table_record, fastest_record_digits>(out, count, records);
     if (count == 0) {
-        out = put_text(out, "    {0x0, 0x0, 0x0}");  // room for none would be no array
+        out = put_text(out, "    {0x0, 0x0, 0x0}");
     }
-    out = put_text(out, tail);
-    text.resize(static_cast<std::size_t>(out - text.data()));
+    if (!form.shared) {
+        return static_cast<std::size_t>(put_text(out, "\n}};\n") - text.data());
+    }
+    out = put_text(out, "\n};\nconst struct ");
+    out = put_text(put_text(put_text(out, shared_struct(type)), " "), name);
+    out = put_text(put_text(put_decimal(put_text(out, " = {"), count), ", huemill_colors_"), name);
+    out = put_text(out, "};\n#endif\n#ifdef __cplusplus\n}\n#endif\n");
+    return static_cast<std::size_t>(out - text.data());
 }
 
 std::size_t format_listing(unsigned entry_count, const RecordArea& records, ListingText& text) {

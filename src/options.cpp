@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "message.hpp"
 #include "unicode.hpp"
@@ -23,22 +24,26 @@ const char help_text[] =
     "Usage:  huemill [OPTION]... " HUEMILL_FILES
     "\n"
     "\n"
-    "      --format=FORMAT   listing (the default), or c: a C and C++ table\n"
+    "      --format=FORMAT   listing (the default), or c: a C and C++ table, and with it:\n"
+    "      --type=TYPE         u8, u16 or u32: values of that <stdint.h> type\n"
+    "      --name=NAME         the table's name, for one palette\n"
+    "      --extern            a table a program's source files share (one defines it)\n"
     "  -o, --output-dir=DIR  write every listing into the folder DIR\n"
     "      --strict          fail a file instead of warning of it, keeping its old listing\n"
     "  -k, --keep-going      after a file that fails, go on with the next\n"
     "  -h, --help            show this help, and end\n"
     "      --version         show the version, and end\n"
     "\n"
-    "Without -k the run stops at the first file that fails. A file whose name starts\n"
-    "with '-' is named ./-x.pal, or after --. More in the manual: man huemill\n";
+    "Options count wherever they stand, up to --. Without -k the run stops at the first\n"
+    "file that fails. A file whose name starts with '-' is named ./-x.pal, or after --.\n"
+    "More in the manual: man huemill\n";
 
 #undef HUEMILL_FILES
 
 namespace {
 
 // What an option asks for.
-enum class Asks { format, output_dir, strict, keep_going, help, version };
+enum class Asks { format, type, name, shared, output_dir, strict, keep_going, help, version };
 
 // One option: what it asks for, its long name, its short letter (or 0),
 // and whether it takes a value, and which.
@@ -50,6 +55,9 @@ struct Option {
 };
 constexpr Option known[] = {
     {Asks::format, "format", 0, "a format, listing or c"},
+    {Asks::type, "type", 0, "a type, u8, u16 or u32"},
+    {Asks::name, "name", 0, "a name"},
+    {Asks::shared, "extern", 0, nullptr},
     {Asks::output_dir, "output-dir", 'o', "a folder"},
     {Asks::strict, "strict", 0, nullptr},
     {Asks::keep_going, "keep-going", 'k', nullptr},
@@ -100,6 +108,25 @@ bool take(const Option& option, const char* value, const std::string& what, Opti
                 error = {what, "unknown format (listing or c)"};
                 return false;
             }
+            return true;
+        case Asks::type:
+            for (const TableType type : {TableType::u8, TableType::u16, TableType::u32}) {
+                if (type_name(type) == value) {
+                    options.table.type = type;
+                    return true;
+                }
+            }
+            error = {what, "unknown type (u8, u16 or u32)"};
+            return false;
+        case Asks::name:
+            if (const char* why = why_no_table_name(value)) {
+                error = {what, why};
+                return false;
+            }
+            options.table_name = value;
+            return true;
+        case Asks::shared:
+            options.table.shared = true;
             return true;
         case Asks::output_dir:
             options.output_dir = value;
@@ -194,28 +221,52 @@ bool read_short(std::string_view argument, Reading& reading, Options& options,
     return true;
 }
 
+// Whether the options fit together and with the files: a table's options
+// only with --format=c, and --name for one file. Sets error where not.
+bool fit_together(const Options& options, const std::vector<char*>& files,
+                  CommandLineError& error) {
+    std::string table_option;
+    if (options.table.type != TableType::unsigned_long) {
+        table_option = "--type=" + std::string(type_name(options.table.type));
+    } else if (options.table.shared) {
+        table_option = "--extern";
+    } else if (options.table_name != nullptr) {
+        table_option = std::string("--name=") + options.table_name;
+    }
+    if (!table_option.empty() && options.format != Format::c) {
+        error = {table_option, "an option of a C table: give --format=c too"};
+        return false;
+    }
+    if (options.table_name != nullptr && files.size() > 1) {
+        error = {std::string("--name=") + options.table_name,
+                 "names one table, and " + std::to_string(files.size()) + " files are named"};
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool read_options(int argc, char** arguments, Options& options, CommandLineError& error) {
     Reading reading{argc, arguments, 1};
+    std::vector<char*> files;
+    bool ended = false;  // by "--"
     while (reading.at < argc) {
-        const std::string_view argument(arguments[reading.at]);
-        if (argument == "--") {
-            ++reading.at;
-            break;
-        }
-        if (argument.size() < 2 || argument[0] != '-') {
-            break;  // the first file name, "-" included
-        }
-        ++reading.at;
-        const bool read = argument[1] == '-' ? read_long(argument, reading, options, error)
-                                             : read_short(argument, reading, options, error);
-        if (!read) {
+        char* const word = arguments[reading.at++];
+        const std::string_view argument(word);
+        if (ended || argument.size() < 2 || argument[0] != '-') {
+            files.push_back(word);  // "-" included
+        } else if (argument == "--") {
+            ended = true;
+        } else if (!(argument[1] == '-' ? read_long(argument, reading, options, error)
+                                        : read_short(argument, reading, options, error))) {
             return false;
         }
     }
-    options.first_file = reading.at;
-    return true;
+    // The options first, then the file names in the order they came.
+    options.first_file = argc - static_cast<int>(files.size());
+    std::copy(files.begin(), files.end(), arguments + options.first_file);
+    return fit_together(options, files, error);
 }
 
 }  // namespace huemill

@@ -124,9 +124,44 @@ void listing_name(std::string_view argument, std::string& listing);
 // compiler keeps for itself (no two underscores together, none first).
 std::string table_name(std::string_view stem);
 
+// Why name cannot be a table's name, as given with --name; nullptr where it
+// can: an identifier of ASCII letters, digits and '_' that C and C++ both
+// take and neither keeps (no keyword of either, no '_' first, no "__"), and
+// none of huemill's own (huemill_..., HUEMILL_...).
+const char* why_no_table_name(std::string_view name);
+
+// What a C table holds its values in: unsigned long, or an exact-width
+// type of <stdint.h> (--type).
+enum class TableType { unsigned_long, u8, u16, u32 };
+
+// How a C table is made: its values' type, and whether it is shared by a
+// program's source files (--extern): declared for every file that includes
+// it, defined in the one that defines HUEMILL_DEFINE_TABLES first.
+struct TableForm {
+    TableType type = TableType::unsigned_long;
+    bool shared = false;
+};
+
+// A value that a table's type cannot hold: record k's red (0), green (1)
+// or blue (2).
+struct Misfit {
+    std::size_t record = 0;
+    int channel = 0;
+    std::uint32_t value = 0;
+};
+
+// The type's name, as --type takes it ("u8"), or "" for unsigned long.
+std::string_view type_name(TableType type);
+
+// Whether every value of the first entry_count records fits type; where
+// one does not, misfit says which, the first.
+bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfit& misfit);
+
 // Puts into text the listing as a C table named name (--format=c) of the
 // first entry_count records (at most 255), made from the palette file
-// palette_file (its name, without a folder):
+// palette_file (its name, without a folder), in form, and returns its
+// length in bytes (text may be longer: it keeps its room for the next).
+// By default:
 //
 //     /* Made by huemill from sky.pal. */
 //     static const struct {
@@ -137,12 +172,18 @@ std::string table_name(std::string_view stem);
 //         ...
 //     }};
 //
-// A table of no records holds one of zeros, as C has no empty array, and
-// count 0. It compiles as C89 to C23 and C++98 to C++23, included into the
+// which compiles as C89 to C23 and C++98 to C++23, included into the
 // source file that uses it; unsigned long holds every 32-bit value on
-// every target.
-void format_table(unsigned entry_count, const RecordArea& records, std::string_view palette_file,
-                  std::string_view name, std::string& text);
+// every target. With a type, the values are that <stdint.h> type. Shared,
+// every source file that includes it sees "extern const struct
+// huemill_palette NAME;" (huemill_palette_u8 and so on with a type), a
+// struct of count and colors, a pointer to the records, declared once in a
+// file however many tables it includes; the file that defines
+// HUEMILL_DEFINE_TABLES first gets the definitions too. A table of no
+// records holds one of zeros, as C has no empty array, and count 0.
+std::size_t format_table(unsigned entry_count, const RecordArea& records,
+                         std::string_view palette_file, std::string_view name,
+                         const TableForm& form, std::string& text);
 
 // Formats the listing of the first entry_count records (at most 255) into
 // text and returns its length in bytes.
