@@ -3,10 +3,9 @@
  * sky.old.pal and sky have the stem sky, and .hidden.pal has .hidden. A
  * listing is named its stem and ".pal.c".
  *
- * Written so that C and C++ both compile it: huemill names listings with
- * it, and the CMake function huemill_add_listings compiles it into a small
- * program while it configures a build, so that the build's rules name each
- * listing exactly as huemill does, with no copy of the rule to drift. */
+ * Written so that C and C++ both compile it. The CMake function
+ * huemill_add_listings names listings by the same rule, written in CMake:
+ * tests/listing_names.txt is a table of names both are checked against. */
 #ifndef HUEMILL_STEM_H
 #define HUEMILL_STEM_H
 

@@ -1,5 +1,7 @@
 // The listing writer, the listing name and its temporary name, in memory.
 
+#include <sstream>
+
 #include "listing_file.hpp"
 #include "palette.hpp"
 #include "support.hpp"
@@ -116,6 +118,25 @@ TEST(ListingName, KeepsTheFolderAndReplacesEverythingFromTheStemsDot) {
         huemill::listing_name(row.argument, listing);
         EXPECT_EQ(listing, expected) << "argument " << row.argument;
     }
+}
+
+TEST(ListingName, StemsAndTableNamesAreTheOnesTheBuildKeepsTo) {
+    // The CMake function is checked against the same table (names.cmake).
+    std::istringstream rows(huemill_test::read_file(HUEMILL_LISTING_NAMES));
+    int checked = 0;
+    for (std::string row; std::getline(rows, row);) {
+        if (row.empty() || row[0] == '#') {
+            continue;
+        }
+        const std::size_t tab = row.find('\t');
+        const std::size_t second = row.find('\t', tab + 1);
+        const std::string file = row.substr(0, tab);
+        const std::string stem = row.substr(tab + 1, second - tab - 1);
+        EXPECT_EQ(huemill::stem_of(file), stem) << file;
+        EXPECT_EQ(huemill::table_name(stem), row.substr(second + 1)) << file;
+        ++checked;
+    }
+    EXPECT_GE(checked, 10);
 }
 
 TEST(NameFolding, NamesASystemTakesForOneFoldToOne) {

@@ -1,0 +1,21 @@
+# cmake -DNAMES=<listing_names.txt> -DFUNCTION=<huemill_add_listings.cmake> -P names.cmake
+# Checks that the CMake function names listings and tables as huemill does:
+# by the table both are checked against (writer_test checks huemill).
+include(${FUNCTION})
+file(STRINGS ${NAMES} rows ENCODING UTF-8 REGEX "^[^#]")
+set(wrong "")
+foreach(row IN LISTS rows)
+  string(REPLACE "\t" ";" fields "${row}")
+  list(GET fields 0 file)
+  list(GET fields 1 expected_stem)
+  list(GET fields 2 expected_table)
+  _huemill_stem("${file}" stem)
+  _huemill_table_name("${stem}" table)
+  if(NOT stem STREQUAL expected_stem OR NOT table STREQUAL expected_table)
+    string(APPEND wrong "\n  ${file}: ${stem}, ${table}; huemill: ${expected_stem}, ${expected_table}")
+  endif()
+endforeach()
+list(LENGTH rows count)
+if(count LESS 10 OR wrong)
+  message(FATAL_ERROR "huemill_add_listings names otherwise (of ${count} rows):${wrong}")
+endif()
