@@ -24,20 +24,6 @@ void check(bool condition, const char* what) {
     }
 }
 
-// Appends code_point to text as UTF-8 (a surrogate as its three bytes).
-void append_utf8(std::string& text, char32_t code_point) {
-    if (code_point < 0x80) {
-        text += static_cast<char>(code_point);
-        return;
-    }
-    constexpr unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
-    const int extra = code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
-    text += static_cast<char>(lead[extra] | (code_point >> (6 * extra)));
-    for (int i = extra - 1; i >= 0; --i) {
-        text += static_cast<char>(0x80U | ((code_point >> (6 * i)) & 0x3FU));
-    }
-}
-
 // The value of the count hexadecimal digits at the front of text, which it
 // passes; aborts where they are not there.
 char32_t take_hex(std::string_view& text, std::size_t count) {
@@ -66,7 +52,7 @@ std::string read_back(std::string_view shown, NameSystem system) {
             if (kind == 'x') {
                 name += static_cast<char>(take_hex(shown, 2));
             } else if (kind == 'u' || kind == 'U') {
-                append_utf8(name, take_hex(shown, kind == 'u' ? 4 : 8));
+                huemill::append_utf8(name, take_hex(shown, kind == 'u' ? 4 : 8));
             } else {
                 check(kind == 'n' || kind == 't' || kind == 'r' || kind == '\\', "a known escape");
                 name += kind == 'n' ? '\n' : kind == 't' ? '\t' : kind == 'r' ? '\r' : '\\';
@@ -82,7 +68,7 @@ std::string read_back(std::string_view shown, NameSystem system) {
             if (byte) {
                 name += static_cast<char>(value);
             } else {
-                append_utf8(name, value);
+                huemill::append_utf8(name, value);
             }
         } else {
             name += c;

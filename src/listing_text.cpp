@@ -151,31 +151,21 @@ char* put_records(char* out, std::size_t count, const RecordArea& records) {
 
 // The struct a shared table of type is, and the macro that keeps a source
 // file from declaring it twice.
-std::string_view shared_struct(TableType type) {
+struct SharedNames {
+    std::string_view struct_name, guard;
+};
+SharedNames shared_names(TableType type) {
     switch (type) {
         case TableType::unsigned_long:
-            return "huemill_palette";
+            break;
         case TableType::u8:
-            return "huemill_palette_u8";
+            return {"huemill_palette_u8", "HUEMILL_PALETTE_U8"};
         case TableType::u16:
-            return "huemill_palette_u16";
+            return {"huemill_palette_u16", "HUEMILL_PALETTE_U16"};
         case TableType::u32:
-            return "huemill_palette_u32";
+            return {"huemill_palette_u32", "HUEMILL_PALETTE_U32"};
     }
-    return "";
-}
-std::string_view shared_guard(TableType type) {
-    switch (type) {
-        case TableType::unsigned_long:
-            return "HUEMILL_PALETTE";
-        case TableType::u8:
-            return "HUEMILL_PALETTE_U8";
-        case TableType::u16:
-            return "HUEMILL_PALETTE_U16";
-        case TableType::u32:
-            return "HUEMILL_PALETTE_U32";
-    }
-    return "";
+    return {"huemill_palette", "HUEMILL_PALETTE"};
 }
 
 // Writes at out what a shared table of element values named name, of
@@ -184,13 +174,13 @@ std::string_view shared_guard(TableType type) {
 // records. Returns the end of it.
 char* put_shared_head(char* out, std::string_view element, TableType type, std::string_view name,
                       std::size_t rows) {
-    const std::string_view guard = shared_guard(type);
-    out = put_text(put_text(put_text(out, "#ifndef "), guard), "\n#define ");
-    out = put_text(put_text(put_text(out, guard), "\nstruct "), shared_struct(type));
+    const SharedNames names = shared_names(type);
+    out = put_text(put_text(put_text(out, "#ifndef "), names.guard), "\n#define ");
+    out = put_text(put_text(put_text(out, names.guard), "\nstruct "), names.struct_name);
     out = put_text(put_text(put_text(out, " {\n    int count;\n    const "), element),
                    " (*colors)[3];\n};\n#endif\n");
     out = put_text(out, "#ifdef __cplusplus\nextern \"C\" {\n#endif\nextern const struct ");
-    out = put_text(put_text(put_text(put_text(out, shared_struct(type)), " "), name), ";\n");
+    out = put_text(put_text(put_text(put_text(out, names.struct_name), " "), name), ";\n");
     out = put_text(put_text(put_text(out, "#ifdef HUEMILL_DEFINE_TABLES\nstatic const "), element),
                    " huemill_colors_");
     return put_text(put_decimal(put_text(put_text(out, name), "["), rows), "][3] = {\n");
@@ -284,7 +274,7 @@ std::size_t format_table(unsigned entry_count, const RecordArea& records,
         return static_cast<std::size_t>(put_text(out, "\n}};\n") - text.data());
     }
     out = put_text(out, "\n};\nconst struct ");
-    out = put_text(put_text(put_text(out, shared_struct(type)), " "), name);
+    out = put_text(put_text(put_text(out, shared_names(type).struct_name), " "), name);
     out = put_text(put_text(put_decimal(put_text(out, " = {"), count), ", huemill_colors_"), name);
     out = put_text(out, "};\n#endif\n#ifdef __cplusplus\n}\n#endif\n");
     return static_cast<std::size_t>(out - text.data());

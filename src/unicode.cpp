@@ -18,21 +18,6 @@ constexpr FoldRun fold_runs[] = {
 #include "case_folding.inc"
 };
 
-// Appends code_point as UTF-8 (a surrogate as its three bytes).
-void append_utf8(std::string& text, char32_t code_point) {
-    if (code_point < 0x80) {
-        text += static_cast<char>(code_point);
-        return;
-    }
-    constexpr unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
-    const unsigned extra = code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
-    text += static_cast<char>(lead[extra] | code_point >> (6 * extra));
-    for (unsigned shift = 6 * extra; shift > 0;) {
-        shift -= 6;
-        text += static_cast<char>(0x80U | (code_point >> shift & 0x3FU));
-    }
-}
-
 }  // namespace
 
 std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates) {
@@ -74,6 +59,20 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return ascii_lower(x) == ascii_lower(y);
            });
+}
+
+void append_utf8(std::string& text, char32_t code_point) {
+    if (code_point < 0x80) {
+        text += static_cast<char>(code_point);
+        return;
+    }
+    constexpr unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+    const unsigned extra = code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
+    text += static_cast<char>(lead[extra] | code_point >> (6 * extra));
+    for (unsigned shift = 6 * extra; shift > 0;) {
+        shift -= 6;
+        text += static_cast<char>(0x80U | (code_point >> shift & 0x3FU));
+    }
 }
 
 char32_t fold_case(char32_t code_point) {

@@ -18,6 +18,10 @@ namespace huemill {
 // one so).
 std::size_t utf8_character(std::string_view text, char32_t& code_point, bool surrogates = false);
 
+// Appends code_point to text as UTF-8 (a surrogate as its three bytes,
+// as WTF-8 holds one).
+void append_utf8(std::string& text, char32_t code_point);
+
 // c in lower case where it is an ASCII letter.
 constexpr char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

@@ -87,21 +87,7 @@ std::string utf8(std::wstring_view text) {
                          (static_cast<char16_t>(text[at + 1]) - 0xDC00U);
             ++at;
         }
-        if (code_point < 0x80) {
-            narrow += static_cast<char>(code_point);
-        } else if (code_point < 0x800) {
-            narrow += static_cast<char>(0xC0U | code_point >> 6U);
-            narrow += static_cast<char>(0x80U | (code_point & 0x3FU));
-        } else if (code_point < 0x10000) {  // a lone surrogate too
-            narrow += static_cast<char>(0xE0U | code_point >> 12U);
-            narrow += static_cast<char>(0x80U | (code_point >> 6U & 0x3FU));
-            narrow += static_cast<char>(0x80U | (code_point & 0x3FU));
-        } else {
-            narrow += static_cast<char>(0xF0U | code_point >> 18U);
-            narrow += static_cast<char>(0x80U | (code_point >> 12U & 0x3FU));
-            narrow += static_cast<char>(0x80U | (code_point >> 6U & 0x3FU));
-            narrow += static_cast<char>(0x80U | (code_point & 0x3FU));
-        }
+        append_utf8(narrow, code_point);  // a lone surrogate too
     }
     return narrow;
 }
