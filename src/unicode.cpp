@@ -1,3 +1,5 @@
+// UTF-8 decoded and encoded, and names folded as file systems that ignore
+// case fold them (see unicode.hpp).
 #include "unicode.hpp"
 
 #include <algorithm>
