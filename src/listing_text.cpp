@@ -217,6 +217,9 @@ bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfi
     const std::uint32_t most = type == TableType::u8    ? 0xFFU
                                : type == TableType::u16 ? 0xFFFFU
                                                         : 0xFFFFFFFFU;
+    if (most == 0xFFFFFFFFU) {
+        return true;  // every value read holds 32 bits
+    }
     const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
     for (std::size_t k = 0; k < count; ++k) {
         for (int channel = 0; channel < 3; ++channel) {
