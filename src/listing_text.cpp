@@ -117,16 +117,17 @@ char* put_hex(char* out, std::uint64_t digits, std::uint32_t value) {
 
 // What stands around each record's three values: a listing's record line
 // is "\nr: 1F, g: 0, b: AB", a table's record "    {0x1F, 0x0, 0xAB}",
-// after ",\n" but for the first.
+// with ",\n" between records. (Each part is a constant, so every copy of
+// one is a store or two, not a call.)
 struct RecordForm {
-    std::string_view first;  // before the first record's red value
-    std::string_view later;  // before every later record's
-    std::string_view green;  // between red and green
-    std::string_view blue;   // between green and blue
-    std::string_view after;  // after blue
+    std::string_view between;  // after every record but the last
+    std::string_view red;      // before the red value
+    std::string_view green;    // between red and green
+    std::string_view blue;     // between green and blue
+    std::string_view after;    // after blue
 };
-constexpr RecordForm listing_record{"\nr: ", "\nr: ", ", g: ", ", b: ", ""};
-constexpr RecordForm table_record{"    {0x", ",\n    {0x", ", 0x", ", 0x", "}"};
+constexpr RecordForm listing_record{"", "\nr: ", ", g: ", ", b: ", ""};
+constexpr RecordForm table_record{",\n", "    {0x", ", 0x", ", 0x", "}"};
 
 using RecordDigits = void (*)(const RecordArea&, std::size_t, std::uint64_t (&)[3]);
 
@@ -138,7 +139,10 @@ char* put_records(char* out, std::size_t count, const RecordArea& records) {
     for (std::size_t k = 0; k < count; ++k) {
         std::uint64_t digits[3];
         record_digits(records, k, digits);
-        out = put_text(out, k == 0 ? form.first : form.later);
+        if (k != 0) {
+            out = put_text(out, form.between);
+        }
+        out = put_text(out, form.red);
         out = put_hex(out, digits[0], record_red(records, k));
         out = put_text(out, form.green);
         out = put_hex(out, digits[1], record_green(records, k));
