@@ -1,5 +1,6 @@
 #include "message.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "palette.hpp"
@@ -112,7 +113,16 @@ void append_printable(std::string& line, std::string_view text, NameSystem syste
     // escapes are written in angle brackets, which no name there can hold.
     // A lone surrogate can be part of a name there.
     const bool windows = system == NameSystem::windows;
+    // Most names are printable ASCII throughout: taken a run at a time.
+    const auto plain = [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; };
     while (!text.empty()) {
+        const std::size_t run = static_cast<std::size_t>(
+            std::find_if_not(text.begin(), text.end(), plain) - text.begin());
+        line.append(text.substr(0, run));
+        text.remove_prefix(run);
+        if (text.empty()) {
+            break;
+        }
         const auto byte = static_cast<unsigned char>(text.front());
         std::size_t length = 1;
         char32_t code_point = byte;
