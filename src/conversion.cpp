@@ -136,8 +136,12 @@ bool Conversion::make_text(const ReadResult& palette) {
         size_ = format_listing(palette.entry_count, buffers.records, buffers.listing_text);
         return true;
     }
+    table_name_ = options.table_name != nullptr ? options.table_name : table_name(stem_of(path));
+    std::uint32_t value_bits = 0;
+    size_ = format_table(palette.entry_count, buffers.records, path.substr(file_name_start(path)),
+                         table_name_, options.table, buffers.table_text, value_bits);
     Misfit misfit;
-    if (!fits(palette.entry_count, buffers.records, options.table.type, misfit)) {
+    if (!fits(palette.entry_count, buffers.records, options.table.type, value_bits, misfit)) {
         constexpr const char* channels[] = {"red", "green", "blue"};
         char value[16];
         std::snprintf(value, sizeof value, "0x%lX", static_cast<unsigned long>(misfit.value));
@@ -146,9 +150,6 @@ bool Conversion::make_text(const ReadResult& palette) {
                         std::string(type_name(options.table.type)) + " holds: not converted");
         return false;
     }
-    table_name_ = options.table_name != nullptr ? options.table_name : table_name(stem_of(path));
-    size_ = format_table(palette.entry_count, buffers.records, path.substr(file_name_start(path)),
-                         table_name_, options.table, buffers.table_text);
     text_ = buffers.table_text.data();  // where formatting left it
     return true;
 }

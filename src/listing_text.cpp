@@ -132,24 +132,31 @@ constexpr RecordForm table_record{",\n", "    {0x", ", 0x", ", 0x", "}"};
 using RecordDigits = void (*)(const RecordArea&, std::size_t, std::uint64_t (&)[3]);
 
 // Writes the first count records at out, in form, their digits made by
-// record_digits, and returns the end of them. Stores up to 7 bytes past
-// that end (see put_hex).
+// record_digits, and returns the end of them; into value_bits, every bit
+// any value has. Stores up to 7 bytes past that end (see put_hex).
 template <const RecordForm& form, RecordDigits record_digits>
-char* put_records(char* out, std::size_t count, const RecordArea& records) {
+char* put_records(char* out, std::size_t count, const RecordArea& records,
+                  std::uint32_t& value_bits) {
+    std::uint32_t bits = 0;  // a local: the text's stores could alias value_bits
     for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t red = record_red(records, k);
+        const std::uint32_t green = record_green(records, k);
+        const std::uint32_t blue = record_blue(records, k);
+        bits |= red | green | blue;
         std::uint64_t digits[3];
         record_digits(records, k, digits);
         if (k != 0) {
             out = put_text(out, form.between);
         }
         out = put_text(out, form.red);
-        out = put_hex(out, digits[0], record_red(records, k));
+        out = put_hex(out, digits[0], red);
         out = put_text(out, form.green);
-        out = put_hex(out, digits[1], record_green(records, k));
+        out = put_hex(out, digits[1], green);
         out = put_text(out, form.blue);
-        out = put_hex(out, digits[2], record_blue(records, k));
+        out = put_hex(out, digits[2], blue);
         out = put_text(out, form.after);
     }
+    value_bits = bits;
     return out;
 }
 
@@ -196,7 +203,8 @@ template <RecordDigits record_digits>
 std::size_t format_with(unsigned entry_count, const RecordArea& records, ListingText& text) {
     const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
     char* out = put_text(text.data(), declaration_line);
-    out = put_records<listing_record, record_digits>(out, count, records);
+    std::uint32_t value_bits = 0;
+    out = put_records<listing_record, record_digits>(out, count, records, value_bits);
     *out++ = '\n';
     return static_cast<std::size_t>(out - text.data());
 }
@@ -217,12 +225,13 @@ std::string_view type_name(TableType type) {
     return "";
 }
 
-bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfit& misfit) {
+bool fits(unsigned entry_count, const RecordArea& records, TableType type, std::uint32_t value_bits,
+          Misfit& misfit) {
     const std::uint32_t most = type == TableType::u8    ? 0xFFU
                                : type == TableType::u16 ? 0xFFFFU
                                                         : 0xFFFFFFFFU;
-    if (most == 0xFFFFFFFFU) {
-        return true;  // every value read holds 32 bits
+    if (value_bits <= most) {
+        return true;  // as for every table of unsigned long or u32
     }
     const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
     for (std::size_t k = 0; k < count; ++k) {
@@ -240,7 +249,7 @@ bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfi
 
 std::size_t format_table(unsigned entry_count, const RecordArea& records,
                          std::string_view palette_file, std::string_view name,
-                         const TableForm& form, std::string& text) {
+                         const TableForm& form, std::string& text, std::uint32_t& value_bits) {
     const std::size_t count = std::min<std::size_t>(entry_count, max_entry_count);
     const std::size_t rows = std::max<std::size_t>(count, 1);  // C has no empty array
     // The comment says where it came from, shown as a message shows a
@@ -273,7 +282,7 @@ std::size_t format_table(unsigned entry_count, const RecordArea& records,
     } else {
         out = put_shared_head(out, element, type, name, rows);
     }
-    out = put_records<table_record, fastest_record_digits>(out, count, records);
+    out = put_records<table_record, fastest_record_digits>(out, count, records, value_bits);
     if (count == 0) {
         out = put_text(out, "    {0x0, 0x0, 0x0}");
     }

@@ -153,15 +153,17 @@ struct Misfit {
 // The type's name, as --type takes it ("u8"), or "" for unsigned long.
 std::string_view type_name(TableType type);
 
-// Whether every value of the first entry_count records fits type; where
-// one does not, misfit says which, the first.
-bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfit& misfit);
+// Whether every value of the first entry_count records fits type, given
+// value_bits, every bit any of them has (as format_table reports it);
+// where one does not, misfit says which, the first.
+bool fits(unsigned entry_count, const RecordArea& records, TableType type, std::uint32_t value_bits,
+          Misfit& misfit);
 
 // Puts into text the listing as a C table named name (--format=c) of the
 // first entry_count records (at most 255), made from the palette file
 // palette_file (its name, without a folder), in form, and returns its
-// length in bytes (text may be longer: it keeps its room for the next).
-// By default:
+// length in bytes (text may be longer: it keeps its room for the next),
+// and into value_bits every bit any value has. By default:
 //
 //     /* Made by huemill from sky.pal. */
 //     static const struct {
@@ -183,7 +185,7 @@ bool fits(unsigned entry_count, const RecordArea& records, TableType type, Misfi
 // records holds one of zeros, as C has no empty array, and count 0.
 std::size_t format_table(unsigned entry_count, const RecordArea& records,
                          std::string_view palette_file, std::string_view name,
-                         const TableForm& form, std::string& text);
+                         const TableForm& form, std::string& text, std::uint32_t& value_bits);
 
 // Formats the listing of the first entry_count records (at most 255) into
 // text and returns its length in bytes.
