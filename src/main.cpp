@@ -118,7 +118,9 @@ int convert_all(int argc, char** arguments, const huemill::Options& options, con
     if (!reserve.refill()) {
         return out_of_memory(nullptr);  // with nothing to throw an exception with
     }
-    const auto run = std::make_unique<huemill::Run>();
+    // Not make_unique, which would zero the buffers that every file writes
+    // before it reads them: a fifth of a one-file run's instructions.
+    const std::unique_ptr<huemill::Run> run(new huemill::Run);
     if (const int error = huemill::start(*run, options, argc, arguments)) {
         huemill::report("cannot use '" + std::string(options.output_dir) + "' as the output folder",
                         error);
