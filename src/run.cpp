@@ -55,14 +55,15 @@ bool same_place(Run& run, const ListingPlace& listing, std::string_view other) {
              platform::holds_as_spelled(listing.folder, other_file));
 }
 
-// Learns run.to_read: one look at each argument, as reading will reach it.
-// Returns 0, or the error that keeps the system from saying where one is,
-// with failed set to that argument.
-int learn_palettes_to_read(Run& run, const char*& failed) {
+// Learns run.to_read: one look at each argument after the one at index,
+// as reading will reach it (the ones before are read, and a later listing
+// asks of none before its own). Returns 0, or the error that keeps the
+// system from saying where one is, with failed set to that argument.
+int learn_palettes_to_read(Run& run, int index, const char*& failed) {
     PalettesToRead& to_read = run.to_read;
     to_read.by_identity.clear();
     to_read.by_name.clear();
-    const int first = run.options.first_file;
+    const int first = index + 1;
     std::vector<platform::NamedPath> paths;
     for (int i = first; i < run.count; ++i) {
         const std::string_view path(run.arguments[i]);
@@ -143,7 +144,7 @@ bool replaces_palette(Run& run, std::string_view path, const platform::FileIdent
 int palette_to_read_at(Run& run, int index, const ListingPlace& listing, const char*& later) {
     later = nullptr;
     if (!run.to_read.learned) {
-        if (const int error = learn_palettes_to_read(run, later)) {
+        if (const int error = learn_palettes_to_read(run, index, later)) {
             return error;
         }
     }

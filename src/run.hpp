@@ -37,10 +37,11 @@ struct Buffers {
     TemporaryNames temporary;
 };
 
-// The palettes the run is to read, to tell whether a listing would replace
-// one: every argument's identity as reading will reach it (through links),
-// and the arguments whose file names could be a listing's, by those names
-// folded. Learned once, the first time a listing would replace a file.
+// The palettes the run is still to read, to tell whether a listing would
+// replace one: each argument's identity as reading will reach it (through
+// links), and the arguments whose file names could be a listing's, by
+// those names folded. Learned once, of the arguments after the first
+// listing that would replace a file.
 struct PalettesToRead {
     bool learned = false;
     std::vector<std::pair<IdentityKey, int>> by_identity;  // sorted
