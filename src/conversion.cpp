@@ -123,11 +123,7 @@ bool Conversion::make_text(const ReadResult& palette) {
     Buffers& buffers = run_.buffers;
     const Options& options = run_.options;
     const std::string_view path(input_);
-    if (run_.output) {
-        buffers.listing_name.assign(run_.output_name).append(stem_of(path)).append(listing_suffix);
-    } else {
-        listing_name(path, buffers.listing_name);
-    }
+    made_listing_name(run_, path, buffers.listing_name);
     listing_file_ = buffers.listing_name;
     listing_file_.remove_prefix(file_name_start(listing_file_));
     folded_ = folded(run_, listing_file_);

@@ -113,14 +113,12 @@ int start(Run& run, const Options& options, int count, char** arguments) {
     return 0;
 }
 
-std::string made_listing_name(const Run& run, std::string_view input) {
-    std::string name;
+void made_listing_name(const Run& run, std::string_view input, std::string& name) {
     if (run.output) {
         name.assign(run.output_name).append(stem_of(input)).append(listing_suffix);
     } else {
         listing_name(input, name);
     }
-    return name;
 }
 
 const std::string& folded(Run& run, std::string_view name) {
@@ -172,8 +170,10 @@ int palette_to_read_at(Run& run, int index, const ListingPlace& listing, const c
 Run::ListingsMade::iterator listing_made_at(Run& run, const ListingPlace& listing) {
     run.buffers.folded.assign(listing.folded);  // the key, with no copy of its own
     const auto [first, last] = run.made.equal_range(run.buffers.folded);
+    std::string name;
     for (auto made = first; made != last; ++made) {
-        if (same_place(run, listing, made_listing_name(run, made->second))) {
+        made_listing_name(run, made->second, name);
+        if (same_place(run, listing, name)) {
             return made;
         }
     }

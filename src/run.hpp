@@ -81,9 +81,10 @@ int start(Run& run, const Options& options, int count, char** arguments);
 // compare where case is ignored (see fold_name).
 const std::string& folded(Run& run, std::string_view name);
 
-// The name of the listing made from the argument input, its folder part
-// as named: beside the palette, or in the output folder.
-std::string made_listing_name(const Run& run, std::string_view input);
+// Puts into name the name of the listing made from the argument input,
+// its folder part as named: beside the palette, or in the output folder.
+// Reuses name's storage.
+void made_listing_name(const Run& run, std::string_view input, std::string& name);
 
 // A listing about to be made, and what stands at its name: the name as
 // made (its folder part as named), in folder, that name's file name
