@@ -1,5 +1,6 @@
 // The listing's text: its declaration line and record lines, or a C table.
 #include <algorithm>
+#include <iterator>
 
 #if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
@@ -160,40 +161,39 @@ char* put_records(char* out, std::size_t count, const RecordArea& records,
     return out;
 }
 
-// The struct a shared table of type is, and the macro that keeps a source
-// file from declaring it twice.
-struct SharedNames {
-    std::string_view struct_name, guard;
+// What a table's values are, by their type: in TableType's order.
+struct TypeFacts {
+    std::string_view option;       // its name as --type takes it; "" for unsigned long
+    std::string_view element;      // the C type of each value
+    std::string_view struct_name;  // the struct a shared table of it is
+    std::string_view guard;        // ... and the macro that keeps a file from declaring it twice
+    std::uint32_t most;            // the largest value it holds
 };
-SharedNames shared_names(TableType type) {
-    switch (type) {
-        case TableType::unsigned_long:
-            break;
-        case TableType::u8:
-            return {"huemill_palette_u8", "HUEMILL_PALETTE_U8"};
-        case TableType::u16:
-            return {"huemill_palette_u16", "HUEMILL_PALETTE_U16"};
-        case TableType::u32:
-            return {"huemill_palette_u32", "HUEMILL_PALETTE_U32"};
-    }
-    return {"huemill_palette", "HUEMILL_PALETTE"};
-}
+constexpr TypeFacts type_facts[] = {
+    {"", "unsigned long", "huemill_palette", "HUEMILL_PALETTE", 0xFFFFFFFFU},
+    {"u8", "uint8_t", "huemill_palette_u8", "HUEMILL_PALETTE_U8", 0xFFU},
+    {"u16", "uint16_t", "huemill_palette_u16", "HUEMILL_PALETTE_U16", 0xFFFFU},
+    {"u32", "uint32_t", "huemill_palette_u32", "HUEMILL_PALETTE_U32", 0xFFFFFFFFU},
+};
+static_assert(std::size(type_facts) == static_cast<std::size_t>(TableType::u32) + 1,
+              "one row for each type");
 
-// Writes at out what a shared table of element values named name, of
-// rows records, says before its records: its struct, declared once, its
-// declaration, and where HUEMILL_DEFINE_TABLES is, the start of its
+const TypeFacts& facts_of(TableType type) { return type_facts[static_cast<std::size_t>(type)]; }
+
+// Writes at out what a shared table of values of type facts named name,
+// of rows records, says before its records: its struct, declared once,
+// its declaration, and where HUEMILL_DEFINE_TABLES is, the start of its
 // records. Returns the end of it.
-char* put_shared_head(char* out, std::string_view element, TableType type, std::string_view name,
-                      std::size_t rows) {
-    const SharedNames names = shared_names(type);
-    out = put_text(put_text(put_text(out, "#ifndef "), names.guard), "\n#define ");
-    out = put_text(put_text(put_text(out, names.guard), "\nstruct "), names.struct_name);
-    out = put_text(put_text(put_text(out, " {\n    int count;\n    const "), element),
+char* put_shared_head(char* out, const TypeFacts& facts, std::string_view name, std::size_t rows) {
+    out = put_text(put_text(put_text(out, "#ifndef "), facts.guard), "\n#define ");
+    out = put_text(put_text(put_text(out, facts.guard), "\nstruct "), facts.struct_name);
+    out = put_text(put_text(put_text(out, " {\n    int count;\n    const "), facts.element),
                    " (*colors)[3];\n};\n#endif\n");
     out = put_text(out, "#ifdef __cplusplus\nextern \"C\" {\n#endif\nextern const struct ");
-    out = put_text(put_text(put_text(put_text(out, names.struct_name), " "), name), ";\n");
-    out = put_text(put_text(put_text(out, "#ifdef HUEMILL_DEFINE_TABLES\nstatic const "), element),
-                   " huemill_colors_");
+    out = put_text(put_text(put_text(put_text(out, facts.struct_name), " "), name), ";\n");
+    out = put_text(
+        put_text(put_text(out, "#ifdef HUEMILL_DEFINE_TABLES\nstatic const "), facts.element),
+        " huemill_colors_");
     return put_text(put_decimal(put_text(put_text(out, name), "["), rows), "][3] = {\n");
 }
 
@@ -211,25 +211,11 @@ std::size_t format_with(unsigned entry_count, const RecordArea& records, Listing
 
 }  // namespace
 
-std::string_view type_name(TableType type) {
-    switch (type) {
-        case TableType::unsigned_long:
-            return "";
-        case TableType::u8:
-            return "u8";
-        case TableType::u16:
-            return "u16";
-        case TableType::u32:
-            return "u32";
-    }
-    return "";
-}
+std::string_view type_name(TableType type) { return facts_of(type).option; }
 
 bool fits(unsigned entry_count, const RecordArea& records, TableType type, std::uint32_t value_bits,
           Misfit& misfit) {
-    const std::uint32_t most = type == TableType::u8    ? 0xFFU
-                               : type == TableType::u16 ? 0xFFFFU
-                                                        : 0xFFFFFFFFU;
+    const std::uint32_t most = facts_of(type).most;
     if (value_bits <= most) {
         return true;  // as for every table of unsigned long or u32
     }
@@ -263,24 +249,20 @@ std::size_t format_table(unsigned entry_count, const RecordArea& records,
     if (text.size() < room) {
         text.resize(room);
     }
-    const TableType type = form.type;
-    const std::string_view element = type == TableType::unsigned_long ? "unsigned long"
-                                     : type == TableType::u8          ? "uint8_t"
-                                     : type == TableType::u16         ? "uint16_t"
-                                                                      : "uint32_t";
+    const TypeFacts& facts = facts_of(form.type);
     char* out = put_text(text.data(), "/* Made by huemill from ");
     out = put_text(put_text(out, shown), ". */\n");
-    if (type != TableType::unsigned_long) {
+    if (form.type != TableType::unsigned_long) {
         out = put_text(out, "#include <stdint.h>\n");
     }
     if (!form.shared) {
         out = put_text(out, "static const struct {\n    int count;\n    ");
-        out = put_text(put_text(out, element), " colors[");
+        out = put_text(put_text(out, facts.element), " colors[");
         out = put_text(put_decimal(out, rows), "][3];\n} ");
         out = put_text(put_text(out, name), " = {");
         out = put_text(put_decimal(out, count), ", {\n");
     } else {
-        out = put_shared_head(out, element, type, name, rows);
+        out = put_shared_head(out, facts, name, rows);
     }
     out = put_records<table_record, fastest_record_digits>(out, count, records, value_bits);
     if (count == 0) {
@@ -290,7 +272,7 @@ std::size_t format_table(unsigned entry_count, const RecordArea& records,
         return static_cast<std::size_t>(put_text(out, "\n}};\n") - text.data());
     }
     out = put_text(out, "\n};\nconst struct ");
-    out = put_text(put_text(put_text(out, shared_names(type).struct_name), " "), name);
+    out = put_text(put_text(put_text(out, facts.struct_name), " "), name);
     out = put_text(put_text(put_decimal(put_text(out, " = {"), count), ", huemill_colors_"), name);
     out = put_text(out, "};\n#endif\n#ifdef __cplusplus\n}\n#endif\n");
     return static_cast<std::size_t>(out - text.data());
