@@ -21,7 +21,7 @@ IdentityKey key_of(const platform::FileIdentity& identity) {
 // any name is folded.
 bool may_be_a_listing(std::string_view file_name) {
     if (platform::names_drop_trailing_dots) {
-        file_name = file_name.substr(0, file_name.find_last_not_of(". ") + 1);
+        file_name = without_trailing_dots(file_name);
     }
     return file_name.size() >= listing_suffix.size() &&
            equal_ignoring_case(file_name.substr(file_name.size() - listing_suffix.size()),

@@ -96,8 +96,7 @@ char32_t fold_case(char32_t code_point) {
 
 void fold_name(std::string_view name, std::string& folded, bool surrogates, bool trailing) {
     if (trailing) {
-        const std::size_t end = name.find_last_not_of(". ");
-        name = name.substr(0, end == std::string_view::npos ? 0 : end + 1);
+        name = without_trailing_dots(name);
     }
     // Names in ASCII alone, the most, in one pass.
     if (std::all_of(name.begin(), name.end(),

@@ -35,6 +35,12 @@ bool equal_ignoring_case(std::string_view a, std::string_view b);
 // "Ä" and "ä" fold alike, and "ẞ" and "ß"; any other code point as it is.
 char32_t fold_case(char32_t code_point);
 
+// name without the dots and spaces it ends in, as Windows drops them when
+// it opens a file ("sky.pal.c. ." is sky.pal.c).
+constexpr std::string_view without_trailing_dots(std::string_view name) {
+    return name.substr(0, name.find_last_not_of(". ") + 1);  // npos + 1 is 0
+}
+
 // Puts into folded the name name (UTF-8, or WTF-8 where surrogates) as a
 // file system that ignores case compares it: each character case-folded,
 // bytes that are no UTF-8 as they are, and where trailing is set, the dots
