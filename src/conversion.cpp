@@ -158,8 +158,8 @@ bool Conversion::look(int index, const ReadResult& palette, int& error) {
     platform::Folder& folder = run_.output ? *run_.output : *folder_;
     platform::Standing standing = platform::Standing::nothing;
     platform::FileIdentity identity;
-    error = platform::begin_listing(*run_.system, folder, std::string(listing_file_), listing_,
-                                    standing, identity);
+    error =
+        platform::begin_listing(*run_.system, folder, listing_file_, listing_, standing, identity);
     earlier_ = run_.made.end();
     if (error == 0 && standing != platform::Standing::nothing) {
         const ListingPlace place{folder, name, folded_, identity};

@@ -247,7 +247,7 @@ using ListingHandle = std::unique_ptr<Listing, ListingDeleter>;
 // what stands at that name now: what it is, and its identity (a link
 // itself, not what it leads to). Returns 0, or the error that says why the
 // name cannot be looked at (Windows: error_reserved_device).
-int begin_listing(System& system, Folder& folder, const std::string& file_name,
+int begin_listing(System& system, Folder& folder, std::string_view file_name,
                   ListingHandle& listing, Standing& standing, FileIdentity& identity);
 
 // Looks at the file that stands at the listing's name, to be replaced, for

@@ -249,12 +249,12 @@ void ListingDeleter::operator()(Listing* listing) const {
     delete listing;
 }
 
-int begin_listing(System& system, Folder& folder, const std::string& file_name,
+int begin_listing(System& system, Folder& folder, std::string_view file_name,
                   ListingHandle& listing, Standing& standing, FileIdentity& identity) {
-    listing.reset(new Listing(system, folder, file_name));
+    listing.reset(new Listing(system, folder, std::string(file_name)));
     struct stat& status = listing->old.status;
     errno = 0;
-    if (fstatat(folder.descriptor, file_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(folder.descriptor, listing->file.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         standing = Standing::nothing;
         identity = FileIdentity();
         return errno == ENOENT ? 0 : failure_errno();

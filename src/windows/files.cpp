@@ -328,7 +328,7 @@ void ListingDeleter::operator()(Listing* listing) const {
     delete listing;
 }
 
-int begin_listing(System& system, Folder& folder, const std::string& file_name,
+int begin_listing(System& system, Folder& folder, std::string_view file_name,
                   ListingHandle& listing, Standing& standing, FileIdentity& identity) {
     standing = Standing::nothing;
     identity = FileIdentity();
@@ -336,7 +336,7 @@ int begin_listing(System& system, Folder& folder, const std::string& file_name,
         return error_reserved_device;
     }
     listing.reset(new Listing(system, folder));
-    listing->target = system_path(folder.name + file_name);
+    listing->target = system_path(std::string(folder.name).append(file_name));
     prepare_rename(*listing);
     // Room for the temporary file's path, whatever name it is given: a
     // name of up to 255 bytes is up to 255 UTF-16 units.
